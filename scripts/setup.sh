@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a fresh Debian machine, when it is missing.
+# Needs root (or sudo) only when something has to be installed.
+set -euo pipefail
+
+need=()
+command -v g++ >/dev/null || need+=(g++)
+command -v clang++ >/dev/null || need+=(clang)
+command -v cmake >/dev/null || need+=(cmake)
+command -v make >/dev/null || need+=(make)
+command -v tmux >/dev/null || need+=(tmux)
+command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev googletest)
+[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+
+if [ ${#need[@]} -gt 0 ]; then
+    echo "setup: installing ${need[*]}"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${need[@]}"
+fi

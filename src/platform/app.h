@@ -1,0 +1,51 @@
+// COM, the session event and the wait, and the modal run of the program's dialogs.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstdint>
+
+namespace plat {
+
+// AfxOleInit; its result is not examined by the program.
+void OleInitialize();
+// CoInitialize(null) and CoUninitialize.
+HRESULT ComInitialize();
+void ComUninitialize();
+
+// CreateEventA(null, automatic reset, not signalled, no name): null on failure.
+Event CreateSessionEvent();
+// SetEvent: used by session providers to signal the relay player's message event.
+void SignalSessionEvent(Event event);
+// CloseHandle on the event: non-zero on success.
+int CloseSessionEvent(Event event);
+
+// MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLEVENTS): returns when the event is
+// signalled (resetting it) or when window input arrives. On Linux the next timer deadline counts
+// as input too, so the wait never outlasts one timer period.
+void WaitForEventOrInput(Event event);
+
+// What the backend tells a running dialog. The dialog collects input; its handler acts.
+class DialogHandler {
+  public:
+    // The dialog's window exists; returns 1 (as WM_INITDIALOG's handler does).
+    virtual int OnInitDialog(Window self) = 0;
+    // WM_COMMAND from a menu item or a button (IDOK for Enter, IDCANCEL for Escape).
+    virtual void OnCommand(unsigned commandId) = 0;
+    // WM_SYSCOMMAND; returns false to let the backend do its default processing.
+    virtual bool OnSysCommand(unsigned commandId) = 0;
+
+  protected:
+    ~DialogHandler() = default;
+};
+
+inline constexpr unsigned CommandOk = 1;     // IDOK
+inline constexpr unsigned CommandCancel = 2; // IDCANCEL
+
+// Runs a dialog from its template modally (DoModal) with no parent and returns the code given to
+// EndModalDialog, or -1 if the dialog could not be created.
+int RunModalDialog(const char* templateName, int templateId, DialogHandler* handler);
+// EndDialog: ends the modal run of that dialog with a result.
+void EndModalDialog(Window dialog, int result);
+
+} // namespace plat

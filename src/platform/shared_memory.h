@@ -1,0 +1,31 @@
+// Named shared memory: the "AIFile" block and the simulator link's request areas.
+#pragma once
+
+#include "platform/types.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace plat {
+
+// OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, not inheritable, name): the existing mapping of
+// that name, or null when there is none.
+Mapping OpenNamedMapping(const char* name);
+
+// CreateFileMappingA(INVALID_HANDLE_VALUE, no security, PAGE_READWRITE, 0, size, name): a new
+// mapping of that size filled with zeros, or null. When a mapping of that name already existed,
+// *alreadyExisted is set (GetLastError() == ERROR_ALREADY_EXISTS right after the call) and the
+// handle, if any, refers to the existing mapping.
+Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyExisted);
+
+// MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0): a writable view of the whole mapping, or null.
+// *viewSize receives the size of the view in bytes (the mapping's size).
+void* MapWholeView(Mapping mapping, std::size_t* viewSize);
+
+// UnmapViewOfFile.
+void UnmapView(void* view);
+
+// CloseHandle on a mapping: non-zero on success, 0 on failure (a null handle fails).
+int CloseMapping(Mapping mapping);
+
+} // namespace plat
