@@ -60,11 +60,11 @@ inline constexpr HRESULT ErrInvalidObject = static_cast<HRESULT>(0x8877008Cu);
 inline constexpr HRESULT ErrGeneric = static_cast<HRESULT>(0x80004005u);
 
 // Flags.
-inline constexpr std::uint32_t ReceiveAll = 0x00000001;         // DPRECEIVE_ALL
-inline constexpr std::uint32_t EnumSessionsAll = 0x00000002;    // DPENUMSESSIONS_ALL
-inline constexpr std::uint32_t OpenJoin = 0x00000001;           // DPOPEN_JOIN
+inline constexpr std::uint32_t ReceiveAll = 0x00000001;           // DPRECEIVE_ALL
+inline constexpr std::uint32_t EnumSessionsAll = 0x00000002;      // DPENUMSESSIONS_ALL
+inline constexpr std::uint32_t OpenJoin = 0x00000001;             // DPOPEN_JOIN
 inline constexpr std::uint32_t EnumSessionsTimedOut = 0x00000001; // DPESC_TIMEDOUT
-inline constexpr std::uint32_t ClsCtxAll = 0x17;                // CLSCTX_ALL
+inline constexpr std::uint32_t ClsCtxAll = 0x17;                  // CLSCTX_ALL
 
 // System message types (first 32-bit word of a message from player id 0).
 inline constexpr std::uint32_t SysSessionLost = 0x31; // DPSYS_SESSIONLOST

@@ -22,12 +22,12 @@ int WriteProfileString(const char* section, const char* key, const char* value, 
 inline constexpr std::uint32_t KeyQueryValue = 0x0001; // KEY_QUERY_VALUE
 inline constexpr std::uint32_t KeyRead = 0x20019;      // KEY_READ
 inline constexpr long RegistrySuccess = 0;
-inline constexpr long RegistryNotFound = 2;  // ERROR_FILE_NOT_FOUND
-inline constexpr long RegistryMoreData = 234; // ERROR_MORE_DATA
-inline constexpr std::uint32_t RegistryTypeString = 1; // REG_SZ
+inline constexpr long RegistryNotFound = 2;                  // ERROR_FILE_NOT_FOUND
+inline constexpr long RegistryMoreData = 234;                // ERROR_MORE_DATA
+inline constexpr std::uint32_t RegistryTypeString = 1;       // REG_SZ
 inline constexpr std::uint32_t RegistryTypeExpandString = 2; // REG_EXPAND_SZ
-inline constexpr std::uint32_t RegistryTypeBinary = 3; // REG_BINARY
-inline constexpr std::uint32_t RegistryTypeDword = 4; // REG_DWORD
+inline constexpr std::uint32_t RegistryTypeBinary = 3;       // REG_BINARY
+inline constexpr std::uint32_t RegistryTypeDword = 4;        // REG_DWORD
 
 // RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, key).
 long RegistryOpenKey(const char* subKey, std::uint32_t access, RegistryKey* key);

@@ -17,7 +17,9 @@ inline constexpr HRESULT Fail = static_cast<HRESULT>(0x80004005u);        // E_F
 inline constexpr HRESULT OutOfMemory = static_cast<HRESULT>(0x8007000Eu); // E_OUTOFMEMORY
 } // namespace hresult
 
-inline constexpr bool Failed(HRESULT hr) { return hr < 0; }
+inline constexpr bool Failed(HRESULT hr) {
+    return hr < 0;
+}
 
 namespace plat {
 

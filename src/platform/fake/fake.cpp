@@ -29,7 +29,9 @@ CallLog& Log() {
 
 } // namespace
 
-ResetHook::ResetHook(void (*reset)()) { ResetHooks().push_back(reset); }
+ResetHook::ResetHook(void (*reset)()) {
+    ResetHooks().push_back(reset);
+}
 
 void ResetAll() {
     Log() = CallLog{};
@@ -56,7 +58,9 @@ void FailCall(std::string_view operation, int nth, long result) {
     Log().injections.emplace(std::string(operation), Injection{nth, result});
 }
 
-const std::vector<std::string>& Calls() { return Log().lines; }
+const std::vector<std::string>& Calls() {
+    return Log().lines;
+}
 
 std::vector<std::string> CallsOf(std::string_view operation) {
     std::vector<std::string> out;
@@ -72,6 +76,8 @@ int CallCount(std::string_view operation) {
     return it == Log().counts.end() ? 0 : it->second;
 }
 
-void ClearCalls() { Log().lines.clear(); }
+void ClearCalls() {
+    Log().lines.clear();
+}
 
 } // namespace fake

@@ -68,10 +68,10 @@ std::optional<TimerState> Timer(unsigned timerId);
 bool FireTimer(unsigned timerId);
 
 struct MessageBoxRecord {
-    bool owned = false;       // owned by a window (the main dialog), or none
-    bool appBox = false;      // the framework's box (AfxMessageBox)
+    bool owned = false;  // owned by a window (the main dialog), or none
+    bool appBox = false; // the framework's box (AfxMessageBox)
     std::string text;
-    std::string caption;      // "" for the framework's box
+    std::string caption; // "" for the framework's box
     std::uint32_t style = 0;
 };
 const std::vector<MessageBoxRecord>& MessageBoxes();

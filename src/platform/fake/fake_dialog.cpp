@@ -26,7 +26,9 @@ DialogState& State() {
     return state;
 }
 
-void ResetDialog() { State() = DialogState{}; }
+void ResetDialog() {
+    State() = DialogState{};
+}
 ResetHook dialogReset(&ResetDialog);
 
 // Stand-in handles: addresses of static objects, never dereferenced by anyone.
@@ -34,17 +36,23 @@ char mainWindowTag;
 char mainMenuTag;
 char aboutWindowTag;
 
-std::string Quote(const char* text) { return text ? std::string("\"") + text + "\"" : "null"; }
+std::string Quote(const char* text) {
+    return text ? std::string("\"") + text + "\"" : "null";
+}
 
 } // namespace
 
-plat::Window MainWindow() { return reinterpret_cast<plat::Window>(&mainWindowTag); }
-plat::Menu MainMenu() { return reinterpret_cast<plat::Menu>(&mainMenuTag); }
+plat::Window MainWindow() {
+    return reinterpret_cast<plat::Window>(&mainWindowTag);
+}
+plat::Menu MainMenu() {
+    return reinterpret_cast<plat::Menu>(&mainMenuTag);
+}
 
 std::string ControlText(int controlId) {
     auto it = State().controlTexts.find(controlId);
     return it == State().controlTexts.end() || it->second.empty() ? std::string()
-                                                                   : it->second.back();
+                                                                  : it->second.back();
 }
 
 std::vector<std::string> ControlTextHistory(int controlId) {
@@ -56,9 +64,13 @@ void SetInitialControlText(int controlId, const std::string& text) {
     State().controlTexts[controlId] = {text};
 }
 
-MenuItemState MenuItem(unsigned commandId) { return State().menu[commandId]; }
+MenuItemState MenuItem(unsigned commandId) {
+    return State().menu[commandId];
+}
 
-bool TimerRunning(unsigned timerId) { return State().timers.count(timerId) != 0; }
+bool TimerRunning(unsigned timerId) {
+    return State().timers.count(timerId) != 0;
+}
 
 std::optional<TimerState> Timer(unsigned timerId) {
     auto it = State().timers.find(timerId);
@@ -75,7 +87,9 @@ bool FireTimer(unsigned timerId) {
     return true;
 }
 
-const std::vector<MessageBoxRecord>& MessageBoxes() { return State().boxes; }
+const std::vector<MessageBoxRecord>& MessageBoxes() {
+    return State().boxes;
+}
 
 std::vector<std::string> MessageBoxTexts() {
     std::vector<std::string> texts;
@@ -88,15 +102,21 @@ void WhileMessageBoxOpen(std::function<void(const MessageBoxRecord&)> action) {
     State().whileBoxOpen = std::move(action);
 }
 
-bool ComInitialized() { return State().comInitialized; }
-int LiveEvents() { return State().liveEvents; }
+bool ComInitialized() {
+    return State().comInitialized;
+}
+int LiveEvents() {
+    return State().liveEvents;
+}
 
 bool EventSignalled(plat::Event event) {
     auto it = State().events.find(event);
     return it != State().events.end() && it->second;
 }
 
-void WhileWaiting(std::function<void()> action) { State().whileWaiting = std::move(action); }
+void WhileWaiting(std::function<void()> action) {
+    State().whileWaiting = std::move(action);
+}
 
 } // namespace fake
 
@@ -130,7 +150,8 @@ void CheckMenuCommand(Menu menu, unsigned commandId, std::uint32_t flags) {
 }
 
 TimerId StartTimer(Window dialog, unsigned timerId, unsigned periodMs, TimerProc callback) {
-    if (auto failure = Enter("StartTimer", std::to_string(timerId) + " " + std::to_string(periodMs)))
+    if (auto failure =
+            Enter("StartTimer", std::to_string(timerId) + " " + std::to_string(periodMs)))
         return 0;
     if (dialog == nullptr)
         return 0;
@@ -162,7 +183,9 @@ int ShowAppMessageBox(const char* text, std::uint32_t style) {
     return BoxResultOk;
 }
 
-void OleInitialize() { Enter("OleInitialize"); }
+void OleInitialize() {
+    Enter("OleInitialize");
+}
 
 HRESULT ComInitialize() {
     if (auto failure = Enter("ComInitialize"))
