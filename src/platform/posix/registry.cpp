@@ -234,8 +234,8 @@ KeyMap Parse(std::string text, const std::string& path) {
         }
         // A value; hex data may go on over several lines, each but the last ending in '\'.
         std::string line(first);
-        while (!line.empty() && line.back() == '\\' && i + 1 < lines.size() &&
-               line.find("=hex") != std::string::npos) {
+        bool hexData = line.find("=hex") != std::string::npos;
+        while (hexData && line.back() == '\\' && i + 1 < lines.size()) {
             line.pop_back();
             line.append(ini::Trim(lines[++i]));
         }
