@@ -28,18 +28,17 @@ struct ReaderRun {
 };
 
 // Runs skyrelay-aifile with the given options. With stopAfterLines, sends SIGINT once stdout holds
-// that many lines. Anything still running after 10 seconds is killed.
+// that many lines. Anything still running after 10 seconds is killed. (Its stderr is a few lines at
+// most, so it is read once the program has ended.)
 ReaderRun RunReader(const std::vector<std::string>& options, int stopAfterLines = 0) {
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
         return {};
     pid_t child = fork();
     if (child == 0) {
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        close(outPipe[0]);
-        close(errPipe[0]);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
         std::string program = std::string(SKYRELAY_BIN_DIR) + "/skyrelay-aifile";
         std::vector<char*> argv{program.data()};
         for (const std::string& option : options)
@@ -48,47 +47,36 @@ ReaderRun RunReader(const std::vector<std::string>& options, int stopAfterLines 
         execv(program.c_str(), argv.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
+    close(out[1]);
+    close(err[1]);
 
     ReaderRun run;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    bool interrupted = false;
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(fds, 2, 100) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || (fds[i].revents & (POLLIN | POLLHUP)) == 0)
-                continue;
-            char buffer[4096];
-            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-            if (got <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-                continue;
-            }
-            (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(got));
-        }
-        if (stopAfterLines > 0 && !interrupted &&
+    char buffer[4096];
+    ssize_t got = 1;
+    pollfd readable{out[0], POLLIN, 0};
+    while (got > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(&readable, 1, 100) <= 0)
+            continue;
+        got = read(out[0], buffer, sizeof buffer);
+        if (got > 0)
+            run.out.append(buffer, static_cast<std::size_t>(got));
+        if (stopAfterLines > 0 &&
             std::count(run.out.begin(), run.out.end(), '\n') >= stopAfterLines) {
             kill(child, SIGINT);
-            interrupted = true;
+            stopAfterLines = 0;
         }
     }
-    for (pollfd& fd : fds)
-        if (fd.fd >= 0)
-            close(fd.fd);
-    int status = 0;
-    if (open > 0) {
+    const bool ended = got == 0;
+    if (!ended)
         kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        return run;
-    }
+    int status = 0;
     waitpid(child, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    while ((got = read(err[0], buffer, sizeof buffer)) > 0)
+        run.err.append(buffer, static_cast<std::size_t>(got));
+    close(out[0]);
+    close(err[0]);
+    run.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
 }
 
@@ -174,14 +162,6 @@ TEST_F(AIFileReader, SeesWhatTheRelayWroteAndNothingAfterItsExit) {
                         "\"headingDegrees\":359.65393,\"groundSpeed\":450,\"verticalSpeed\":0},"
                         "{\"latitude\":1,\"longitude\":2,\"altitude\":3,\"headingDegrees\":0,"
                         "\"groundSpeed\":31,\"verticalSpeed\":1500}],\"warnings\":[]}\n");
-
-    ReaderRun table = RunReader({});
-    EXPECT_EQ(table.status, 0);
-    EXPECT_EQ(table.out.rfind("\"" + posixName + "\": state 2, recordCount 3\n", 0), 0u)
-        << table.out;
-    EXPECT_NE(table.out.find("-33.750000   151.125000      35000.0       359.65         450.0"),
-              std::string::npos)
-        << table.out;
 
     // The relay created the block, so it is gone once the relay has closed it.
     EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);

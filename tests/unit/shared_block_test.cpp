@@ -115,31 +115,9 @@ TEST_F(SharedBlock, EmptyPictureWritesSlotZeroAndTheHeaderOnly) {
     EXPECT_EQ(Bytes(bytes + expected.size(), 56), std::vector<std::uint8_t>(56, 0xEE));
 }
 
-TEST_F(SharedBlock, CreatesAZeroBlockWhenNoneExists) {
-    OpenSharedTrafficBlock();
-    EXPECT_EQ(fake::CallsOf("OpenNamedMapping"),
-              std::vector<std::string>{"OpenNamedMapping AIFile"});
-    EXPECT_EQ(fake::CallsOf("CreateNamedMapping"),
-              std::vector<std::string>{"CreateNamedMapping AIFile 28680"});
-    ASSERT_NE(sharedView, nullptr);
-    EXPECT_EQ(fake::MappingBytes("AIFile"), std::vector<std::uint8_t>(SharedBlockSize, 0));
-    EXPECT_TRUE(fake::MessageBoxes().empty());
-}
-
-TEST_F(SharedBlock, OpensAnExistingBlockWithoutCreatingOrWritingIt) {
-    fake::AddExistingMapping("AIFile", SharedBlockSize, std::vector<std::uint8_t>(100, 0x5A));
-    OpenSharedTrafficBlock();
-    EXPECT_EQ(fake::CallCount("CreateNamedMapping"), 0);
-    ASSERT_NE(sharedView, nullptr);
-    EXPECT_EQ(fake::MappingBytes("AIFile")[99], 0x5A);
-
-    FillWorkingBlock(0x11);
-    CopyToSharedView();
-    EXPECT_EQ(fake::MappingBytes("AIFile"), Bytes(&workingBlock, SharedBlockSize));
-}
-
-// Each way the block can be unusable: the message, and that the relay then writes nothing.
-TEST_F(SharedBlock, FailuresShowTheirMessageAndWriteNothing) {
+// Each state "AIFile" can be found in: what the relay opens or creates, the message when it cannot
+// use the block, and that it never writes a block it refused.
+TEST_F(SharedBlock, OpensCreatesOrRefusesTheBlock) {
     struct Case {
         const char* what;
         std::size_t existingSize; // 0: no mapping exists
@@ -148,6 +126,7 @@ TEST_F(SharedBlock, FailuresShowTheirMessageAndWriteNothing) {
         int closeResult;
     };
     const Case cases[] = {
+        {"none exists", 0, nullptr, nullptr, 1},
         {"cannot create", 0, "CreateNamedMapping", "No comunication file Mapping", 0},
         {"cannot map", SharedBlockSize, "MapWholeView", "No comunication file view", 1},
         {"header only", 8, nullptr, "No comunication file view", 1},
@@ -159,21 +138,28 @@ TEST_F(SharedBlock, FailuresShowTheirMessageAndWriteNothing) {
         SCOPED_TRACE(c.what);
         fake::ResetAll();
         ResetSharedTrafficBlock();
-        const std::vector<std::uint8_t> original(c.existingSize, 0xC3);
+        std::vector<std::uint8_t> original(c.existingSize, 0xC3);
         if (c.existingSize > 0)
             fake::AddExistingMapping("AIFile", c.existingSize, original);
+        else if (c.failing == nullptr)
+            original.assign(SharedBlockSize, 0); // the relay creates a zero-filled block
         if (c.failing != nullptr)
             fake::FailCall(c.failing, 0, 0);
 
         OpenSharedTrafficBlock();
+        EXPECT_EQ(fake::CallsOf("OpenNamedMapping"),
+                  std::vector<std::string>{"OpenNamedMapping AIFile"});
+        EXPECT_EQ(fake::CallsOf("CreateNamedMapping"),
+                  c.existingSize > 0 ? std::vector<std::string>{}
+                                     : std::vector<std::string>{"CreateNamedMapping AIFile 28680"});
+        EXPECT_EQ(fake::MappingBytes("AIFile"), original); // opening writes nothing
         FillWorkingBlock(0x11);
         CopyToSharedView();
 
         if (c.message == nullptr) {
             EXPECT_TRUE(fake::MessageBoxes().empty());
-            std::vector<std::uint8_t> expected(c.existingSize, 0x11);
-            std::fill(expected.begin() + SharedBlockSize, expected.end(), 0xC3);
-            EXPECT_EQ(fake::MappingBytes("AIFile"), expected);
+            std::fill(original.begin(), original.begin() + SharedBlockSize, 0x11);
+            EXPECT_EQ(fake::MappingBytes("AIFile"), original);
         } else {
             ASSERT_EQ(fake::MessageBoxes().size(), 1u);
             EXPECT_EQ(fake::MessageBoxes()[0].text, c.message);
@@ -183,7 +169,7 @@ TEST_F(SharedBlock, FailuresShowTheirMessageAndWriteNothing) {
             EXPECT_EQ(fake::LiveViews(), 0);
             EXPECT_EQ(fake::MappingBytes("AIFile"), original);
         }
-        if (c.existingSize == 0) {
+        if (sharedMapping == nullptr) {
             EXPECT_EQ(fake::CallCount("MapWholeView"), 0);
         }
 
