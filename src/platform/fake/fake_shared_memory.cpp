@@ -16,8 +16,11 @@ namespace {
 struct SharedMemoryState {
     std::map<std::string, std::weak_ptr<std::vector<std::uint8_t>>> byName;
     std::vector<std::shared_ptr<std::vector<std::uint8_t>>> heldByOthers;
-    std::map<void*, std::shared_ptr<std::vector<std::uint8_t>>> views;
-    int liveHandles = 0;
+    // One entry per MapWholeView that has not been unmapped (views of one mapping share an
+    // address).
+    std::multimap<void*, std::shared_ptr<std::vector<std::uint8_t>>> views;
+    // Every open handle, owned here so that a reset frees what a test left open.
+    std::map<plat::Mapping, std::unique_ptr<plat::MappingObject>> handles;
 };
 
 SharedMemoryState& State() {
@@ -55,10 +58,17 @@ bool MappingExists(const std::string& name) {
     return Find(name) != nullptr;
 }
 int LiveMappingHandles() {
-    return State().liveHandles;
+    return static_cast<int>(State().handles.size());
 }
 int LiveViews() {
     return static_cast<int>(State().views.size());
+}
+
+plat::Mapping NewHandle(std::shared_ptr<std::vector<std::uint8_t>> bytes) {
+    auto object = std::make_unique<plat::MappingObject>(plat::MappingObject{std::move(bytes)});
+    plat::Mapping handle = object.get();
+    State().handles.emplace(handle, std::move(object));
+    return handle;
 }
 
 } // namespace fake
@@ -71,8 +81,7 @@ Mapping OpenNamedMapping(const char* name) {
     auto bytes = name ? fake::Find(name) : nullptr;
     if (!bytes)
         return nullptr;
-    ++fake::State().liveHandles;
-    return new MappingObject{bytes};
+    return fake::NewHandle(bytes);
 }
 
 Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyExisted) {
@@ -81,7 +90,8 @@ Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyEx
     if (fake::Enter("CreateNamedMapping",
                     std::string(name ? name : "null") + " " + std::to_string(size)))
         return nullptr;
-    if (name == nullptr)
+    // As with a mapping in the paging file, a size of 0 is refused.
+    if (name == nullptr || size == 0)
         return nullptr;
     auto bytes = fake::Find(name);
     if (bytes) {
@@ -91,8 +101,7 @@ Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyEx
         bytes = std::make_shared<std::vector<std::uint8_t>>(size, 0);
         fake::State().byName[name] = bytes;
     }
-    ++fake::State().liveHandles;
-    return new MappingObject{bytes};
+    return fake::NewHandle(bytes);
 }
 
 void* MapWholeView(Mapping mapping, std::size_t* viewSize) {
@@ -101,7 +110,7 @@ void* MapWholeView(Mapping mapping, std::size_t* viewSize) {
     if (fake::Enter("MapWholeView") || mapping == nullptr || mapping->bytes->empty())
         return nullptr;
     void* view = mapping->bytes->data();
-    fake::State().views[view] = mapping->bytes;
+    fake::State().views.emplace(view, mapping->bytes);
     if (viewSize != nullptr)
         *viewSize = mapping->bytes->size();
     return view;
@@ -109,17 +118,15 @@ void* MapWholeView(Mapping mapping, std::size_t* viewSize) {
 
 void UnmapView(void* view) {
     fake::Enter("UnmapView");
-    fake::State().views.erase(view);
+    auto it = fake::State().views.find(view);
+    if (it != fake::State().views.end())
+        fake::State().views.erase(it);
 }
 
 int CloseMapping(Mapping mapping) {
     if (fake::Enter("CloseMapping", mapping ? "handle" : "null"))
         return 0;
-    if (mapping == nullptr)
-        return 0;
-    --fake::State().liveHandles;
-    delete mapping;
-    return 1;
+    return fake::State().handles.erase(mapping) != 0 ? 1 : 0;
 }
 
 } // namespace plat

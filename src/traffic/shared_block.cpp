@@ -1,0 +1,88 @@
+#include "traffic/shared_block.h"
+
+#include "platform/dialog.h"
+#include "platform/shared_memory.h"
+
+#include <cstring>
+
+SharedTrafficBlock workingBlock{};
+plat::Mapping sharedMapping = nullptr;
+void* sharedView = nullptr;
+
+void OpenSharedTrafficBlock() {
+    sharedMapping = plat::OpenNamedMapping(SharedBlockName);
+    if (sharedMapping == nullptr) {
+        bool alreadyExisted = false;
+        sharedMapping = plat::CreateNamedMapping(
+            SharedBlockName, static_cast<std::uint32_t>(SharedBlockSize), &alreadyExisted);
+        if (sharedMapping == nullptr)
+            plat::ShowAppMessageBox("No comunication file Mapping", plat::BoxIconExclamation);
+    }
+    if (sharedMapping == nullptr)
+        return;
+
+    std::size_t viewSize = 0;
+    void* view = plat::MapWholeView(sharedMapping, &viewSize);
+    // A mapping another program made smaller than the block is refused like one that cannot be
+    // mapped: every copy writes the whole block, and its bytes past the end are not ours.
+    if (view != nullptr && viewSize < SharedBlockSize) {
+        plat::UnmapView(view);
+        view = nullptr;
+    }
+    sharedView = view;
+    if (sharedView == nullptr)
+        plat::ShowAppMessageBox("No comunication file view", plat::BoxIconExclamation);
+}
+
+SharedTrafficRecord MakeSharedRecord(const TrafficEntry& entry) {
+    SharedTrafficRecord record{};
+    record.latitude = entry.latitude;
+    record.longitude = entry.longitude;
+    record.altitude = entry.altitude;
+    // The scale is 360 / 65535 (not 65536), as the block's readers expect.
+    record.headingDegrees =
+        static_cast<float>(static_cast<double>(entry.heading) * 360.0 / 65535.0);
+    record.groundSpeed = static_cast<float>(entry.groundSpeed);
+    record.verticalSpeed = static_cast<float>(entry.verticalSpeed);
+    return record;
+}
+
+void EmptyPicture() {
+    SharedTrafficRecord& slot = workingBlock.records[0];
+    slot = SharedTrafficRecord{};
+    slot.latitude = 89.0f;
+    slot.longitude = 1.0f;
+    slot.altitude = 1.0f;
+    slot.headingDegrees = 1.0f;
+    slot.groundSpeed = 1.0f;
+    slot.verticalSpeed = 1.0f;
+    workingBlock.state = SharedStatePublished;
+    workingBlock.recordCount = 0;
+}
+
+void CopyToSharedView() {
+    if (sharedView != nullptr)
+        std::memcpy(sharedView, &workingBlock, SharedBlockSize);
+}
+
+int ReleaseSharedTrafficBlock() {
+    workingBlock.recordCount = 0;
+    workingBlock.state = SharedStateNoPicture;
+    CopyToSharedView();
+    if (sharedView != nullptr)
+        plat::UnmapView(sharedView);
+    sharedView = nullptr;
+    int closed = plat::CloseMapping(sharedMapping);
+    sharedMapping = nullptr;
+    return closed;
+}
+
+void ZeroWorkingBlock() {
+    std::memset(&workingBlock, 0, sizeof workingBlock);
+}
+
+void ResetSharedTrafficBlock() {
+    ZeroWorkingBlock();
+    sharedMapping = nullptr;
+    sharedView = nullptr;
+}

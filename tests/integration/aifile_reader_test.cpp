@@ -1,0 +1,244 @@
+// The "AIFile" block as another process sees it: the relay's code writes a real POSIX shared memory
+// object, and skyrelay-aifile, started as a separate program, reads it.
+#include "traffic/shared_block.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct ReaderRun {
+    int status = -1; // exit status, or -1 when it did not exit by itself in time
+    std::string out;
+    std::string err;
+};
+
+// Runs skyrelay-aifile with the given options. With stopAfterLines, sends SIGINT once stdout holds
+// that many lines. Anything still running after 10 seconds is killed. (Its stderr is a few lines at
+// most, so it is read once the program has ended.)
+ReaderRun RunReader(const std::vector<std::string>& options, int stopAfterLines = 0) {
+    int out[2];
+    int err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        return {};
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        std::string program = std::string(SKYRELAY_BIN_DIR) + "/skyrelay-aifile";
+        std::vector<char*> argv{program.data()};
+        for (const std::string& option : options)
+            argv.push_back(const_cast<char*>(option.c_str()));
+        argv.push_back(nullptr);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+
+    ReaderRun run;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    char buffer[4096];
+    ssize_t got = 1;
+    pollfd readable{out[0], POLLIN, 0};
+    while (got > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(&readable, 1, 100) <= 0)
+            continue;
+        got = read(out[0], buffer, sizeof buffer);
+        if (got > 0)
+            run.out.append(buffer, static_cast<std::size_t>(got));
+        if (stopAfterLines > 0 &&
+            std::count(run.out.begin(), run.out.end(), '\n') >= stopAfterLines) {
+            kill(child, SIGINT);
+            stopAfterLines = 0;
+        }
+    }
+    const bool ended = got == 0;
+    if (!ended)
+        kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    while ((got = read(err[0], buffer, sizeof buffer)) > 0)
+        run.err.append(buffer, static_cast<std::size_t>(got));
+    close(out[0]);
+    close(err[0]);
+    run.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// Another program's view of a POSIX object it created itself.
+struct OtherProgramBlock {
+    std::string name;
+    std::size_t size = 0;
+    std::uint8_t* bytes = nullptr;
+
+    OtherProgramBlock(const std::string& posixName, std::size_t objectSize, std::uint8_t fill)
+        : name(posixName), size(objectSize) {
+        int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
+            return;
+        void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        if (view != MAP_FAILED) {
+            bytes = static_cast<std::uint8_t*>(view);
+            std::memset(bytes, fill, size);
+        }
+    }
+    ~OtherProgramBlock() {
+        if (bytes != nullptr)
+            munmap(bytes, size);
+        shm_unlink(name.c_str());
+    }
+    OtherProgramBlock(const OtherProgramBlock&) = delete;
+    OtherProgramBlock& operator=(const OtherProgramBlock&) = delete;
+};
+
+TrafficEntry Entry(float latitude, float longitude, float altitude, std::uint16_t heading,
+                   std::uint16_t groundSpeed, std::int16_t verticalSpeed) {
+    TrafficEntry entry{};
+    entry.latitude = latitude;
+    entry.longitude = longitude;
+    entry.altitude = altitude;
+    entry.heading = heading;
+    entry.groundSpeed = groundSpeed;
+    entry.verticalSpeed = verticalSpeed;
+    return entry;
+}
+
+class AIFileReader : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static int counter = 0;
+        prefix =
+            "skyrelay-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-";
+        setenv("SKYRELAY_SHM_PREFIX", prefix.c_str(), 1);
+        posixName = "/" + prefix + "AIFile";
+        ResetSharedTrafficBlock();
+    }
+    void TearDown() override {
+        if (sharedMapping != nullptr)
+            ReleaseSharedTrafficBlock();
+        ResetSharedTrafficBlock();
+        shm_unlink(posixName.c_str());
+        unsetenv("SKYRELAY_SHM_PREFIX");
+    }
+    std::string prefix;
+    std::string posixName;
+};
+
+} // namespace
+
+TEST_F(AIFileReader, SeesWhatTheRelayWroteAndNothingAfterItsExit) {
+    OpenSharedTrafficBlock();
+    ASSERT_NE(sharedView, nullptr);
+    workingBlock.records[0] = MakeSharedRecord(Entry(47.25f, -122.5f, 1250.0f, 32768, 194, -600));
+    workingBlock.records[1] = MakeSharedRecord(Entry(-33.75f, 151.125f, 35000.0f, 65472, 450, 0));
+    workingBlock.records[2] = MakeSharedRecord(Entry(1.0f, 2.0f, 3.0f, 0, 31, 1500));
+    workingBlock.records[3] = MakeSharedRecord(Entry(9.0f, 9.0f, 9.0f, 0, 99, 0)); // older slot
+    workingBlock.state = SharedStatePublished;
+    workingBlock.recordCount = 3;
+    CopyToSharedView();
+
+    ReaderRun json = RunReader({"--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\"state\":2,\"recordCount\":3,\"records\":["
+                        "{\"latitude\":47.25,\"longitude\":-122.5,\"altitude\":1250,"
+                        "\"headingDegrees\":180.00275,\"groundSpeed\":194,\"verticalSpeed\":-600},"
+                        "{\"latitude\":-33.75,\"longitude\":151.125,\"altitude\":35000,"
+                        "\"headingDegrees\":359.65393,\"groundSpeed\":450,\"verticalSpeed\":0},"
+                        "{\"latitude\":1,\"longitude\":2,\"altitude\":3,\"headingDegrees\":0,"
+                        "\"groundSpeed\":31,\"verticalSpeed\":1500}],\"warnings\":[]}\n");
+
+    // The relay created the block, so it is gone once the relay has closed it.
+    EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);
+    ReaderRun gone = RunReader({"--json"});
+    EXPECT_EQ(gone.status, 1);
+    EXPECT_EQ(gone.out, "");
+    EXPECT_NE(gone.err.find("no \"AIFile\" block (" + posixName + ")"), std::string::npos)
+        << gone.err;
+}
+
+TEST_F(AIFileReader, AnExistingBlockIsOpenedAndKeepsItsRecordsAfterExit) {
+    OtherProgramBlock other(posixName, SharedBlockSize, 0);
+    ASSERT_NE(other.bytes, nullptr);
+    const std::int32_t header[2] = {2, 1};
+    std::memcpy(other.bytes, header, sizeof header);
+
+    OpenSharedTrafficBlock();
+    ASSERT_NE(sharedView, nullptr);
+    // Opening writes nothing: the other program's picture is still there.
+    EXPECT_EQ(RunReader({"--json"}).out.find("{\"state\":2,\"recordCount\":1,"), 0u);
+
+    workingBlock.records[0] = MakeSharedRecord(Entry(10.5f, 20.5f, 3000.0f, 16384, 120, -300));
+    workingBlock.records[1] = MakeSharedRecord(Entry(11.5f, 21.5f, 4000.0f, 0, 130, 0));
+    workingBlock.state = SharedStatePublished;
+    workingBlock.recordCount = 2;
+    CopyToSharedView();
+    EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);
+
+    ReaderRun after = RunReader({"--json"});
+    EXPECT_EQ(after.status, 0) << after.err;
+    EXPECT_EQ(after.out, "{\"state\":0,\"recordCount\":0,\"records\":[],\"warnings\":[]}\n");
+    SharedTrafficBlock seen{};
+    std::memcpy(&seen, other.bytes, sizeof seen);
+    EXPECT_EQ(seen.records[0].latitude, 10.5f);
+    EXPECT_EQ(seen.records[1].altitude, 4000.0f);
+}
+
+TEST_F(AIFileReader, ASmallerBlockIsRefusedAndLeftUntouched) {
+    OtherProgramBlock other(posixName, 1000, 0xC3);
+    ASSERT_NE(other.bytes, nullptr);
+
+    testing::internal::CaptureStderr();
+    OpenSharedTrafficBlock();
+    std::string messages = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(messages, "No comunication file view\n");
+    EXPECT_EQ(sharedView, nullptr);
+
+    workingBlock.state = SharedStatePublished;
+    workingBlock.recordCount = 1;
+    CopyToSharedView();
+    EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);
+    EXPECT_EQ(std::vector<std::uint8_t>(other.bytes, other.bytes + other.size),
+              std::vector<std::uint8_t>(1000, 0xC3));
+
+    // The reader says what is wrong with the block instead of reading past its end.
+    ReaderRun run = RunReader({"--json"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("the block is 1000 bytes, smaller than 28680"), std::string::npos)
+        << run.out;
+}
+
+TEST_F(AIFileReader, WatchReadsAgainUntilInterrupted) {
+    OpenSharedTrafficBlock();
+    EmptyPicture();
+    CopyToSharedView();
+
+    ReaderRun run = RunReader({"--watch", "--json"}, 2);
+    EXPECT_EQ(run.status, 0) << run.err;
+    const std::string line = "{\"state\":2,\"recordCount\":0,\"records\":[],\"warnings\":[]}\n";
+    EXPECT_EQ(run.out.substr(0, 2 * line.size()), line + line);
+}
+
+TEST_F(AIFileReader, HelpSaysOnlyTheFirstRecordCountRecordsAreRead) {
+    ReaderRun help = RunReader({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("Only the first recordCount records are read"), std::string::npos);
+    ReaderRun wrong = RunReader({"--tail"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("unknown option --tail"), std::string::npos);
+}
