@@ -3,6 +3,7 @@
 // request area by the atom's name in the fake shared memory, carries out its records against a
 // 64 KiB offset space and answers; a test can make it answer another value, stay silent, or do
 // anything to the area before it answers. Sleeps and time-outs are recorded, never waited.
+// fake::FailCall("SendWithTimeout", n, e) makes the nth send fail at once with the last error e.
 #pragma once
 
 #include "platform/messaging.h"
