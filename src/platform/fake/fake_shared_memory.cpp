@@ -57,6 +57,11 @@ std::vector<std::uint8_t> MappingBytes(const std::string& name) {
 bool MappingExists(const std::string& name) {
     return Find(name) != nullptr;
 }
+
+std::span<std::uint8_t> MappingSpan(const std::string& name) {
+    auto bytes = Find(name);
+    return bytes ? std::span<std::uint8_t>(*bytes) : std::span<std::uint8_t>();
+}
 int LiveMappingHandles() {
     return static_cast<int>(State().handles.size());
 }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ void AddExistingMapping(const std::string& name, std::size_t size,
 // The current bytes of a mapping, or empty if no mapping of that name exists.
 std::vector<std::uint8_t> MappingBytes(const std::string& name);
 bool MappingExists(const std::string& name);
+// The live bytes of a mapping, for a fake that plays the program on the other side; empty if no
+// mapping of that name exists.
+std::span<std::uint8_t> MappingSpan(const std::string& name);
 // Open handles and mapped views, to check that everything acquired was released.
 int LiveMappingHandles();
 int LiveViews();
