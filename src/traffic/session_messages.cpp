@@ -137,7 +137,9 @@ DecodedPosition DecodePosition(const std::uint8_t* message, std::int32_t usingSq
 
 HRESULT DrainSessionMessages() {
     while (relayState.sessionEnded == 0) {
-        if (sessionObject == nullptr)
+        // Messages are for the relay's player: none exists without a session object, or while a
+        // new attempt (searching) is replacing the session.
+        if (sessionObject == nullptr || relayState.searching != 0)
             return dp::Ok;
         dp::DPID from = 0;
         dp::DPID to = 0;

@@ -105,6 +105,8 @@ class FakeDirectPlay final : public dp::IDirectPlay4A {
         }
         for (auto& connection : offered)
             State().knownConnections.erase(connection.data.data());
+        // Logged from the object itself: an object released inside its own enumeration shows.
+        Enter("EnumConnectionsEnd", Tag());
         return dp::Ok;
     }
 

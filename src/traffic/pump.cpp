@@ -1,0 +1,59 @@
+#include "traffic/pump.h"
+
+#include "session/relay_state.h"
+#include "traffic/session_messages.h"
+#include "traffic/shared_block.h"
+#include "traffic/traffic_table.h"
+
+SimLinkResult lastExchangeResult = SimLinkResult::Ok;
+
+void ResetPumpState() {
+    lastExchangeResult = SimLinkResult::Ok;
+}
+
+void OnPumpTimer() {
+    plat::WaitForEventOrInput(sessionEvent);
+
+    // While the simulator refuses the last entries, they wait in the table for the next
+    // publication and nothing new is taken from the session.
+    if (lastExchangeResult == SimLinkResult::Ok)
+        DrainSessionMessages();
+
+    std::uint16_t threshold =
+        relayState.usingSquawkBox == 1 ? SquawkBoxPublishThreshold : PublishThreshold;
+    // "Reached or passed": a switch of the option mid-count must not let the counter run on.
+    if (relayState.pumpTickCount >= threshold) {
+        PublishTraffic();
+        relayState.pumpTickCount = 0;
+    } else {
+        ++relayState.pumpTickCount;
+    }
+
+    CopyToSharedView();
+}
+
+void PublishTraffic() {
+    // One exchange per aircraft, each a single 40-byte write at the same offset.
+    for (std::size_t i = 0; i < trafficTable.count; ++i) {
+        const TrafficEntry& entry = trafficTable.entries[i];
+        workingBlock.records[i] = MakeSharedRecord(entry);
+        SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);
+        SimLinkProcess(&lastExchangeResult);
+    }
+
+    if (trafficTable.count != 0) {
+        workingBlock.recordCount = trafficTable.count;
+        workingBlock.state = SharedStatePublished;
+    } else {
+        EmptyPicture();
+        // Nothing was exchanged, so nothing waits to be retried: let the drain run again.
+        lastExchangeResult = SimLinkResult::Ok;
+    }
+
+    if (relayState.publishCount >= EmptyAfterPublications) {
+        ResetTrafficTable();
+        relayState.publishCount = 0;
+    } else {
+        ++relayState.publishCount;
+    }
+}
