@@ -1,6 +1,7 @@
 // Joining a session and the automatic and menu attempts, against the fake DirectPlay.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_directplay.h"
+#include "platform/fake/fake_messaging.h"
 #include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
@@ -299,6 +300,89 @@ TEST_F(SessionJoin, MenuAttemptWhileConnectedClosesTheJoinedObjectFirst) {
     EXPECT_EQ(fake::Calls().at(5), "Release #2");
     EXPECT_EQ(fake::LiveDirectPlayObjects(), 1);
     EXPECT_EQ(relayState.searching, 0);
+}
+
+// ---- detection and the hand-over to automatic attempts -----------------------------------------
+
+class Scheduler : public SessionJoin {
+  protected:
+    void SetUp() override {
+        SessionJoin::SetUp();
+        relayState.detectTimerId =
+            plat::StartTimer(mainDialog, DetectTimer, DetectPeriodMs, OnDetectTimer);
+    }
+    void TearDown() override {
+        SimLinkClose();
+        SessionJoin::TearDown();
+    }
+    static void SimulatorAppears() {
+        fake::AddWindow("UIPCMAIN");
+        fake::SetModuleU32(0x3304, 0x19980005);
+        fake::SetModuleU32(0x3308, 0xFADE0000);
+    }
+};
+
+TEST_F(Scheduler, DetectionHandsOverToAutomaticAttemptsOnTheSameTick) {
+    relayState.usingSquawkBox = 1;
+    OnDetectTimer(); // no simulator yet
+    EXPECT_EQ(relayState.simDetected, 0);
+    EXPECT_EQ(fake::ControlText(StatusLineControl), "");
+    EXPECT_TRUE(fake::TimerRunning(DetectTimer));
+
+    SimulatorAppears();
+    OnDetectTimer();
+    EXPECT_EQ(relayState.simDetected, 1);
+    EXPECT_EQ(fake::ControlText(StatusLineControl), "FS Detected");
+    EXPECT_FALSE(fake::TimerRunning(DetectTimer));
+    ASSERT_TRUE(fake::TimerRunning(AutoConnectTimer));
+    EXPECT_EQ(fake::Timer(AutoConnectTimer)->periodMs, AutoConnectPeriodMs);
+    EXPECT_EQ(fake::CallCount("CreateDirectPlay"), 0); // the first attempt comes 6 s later
+
+    // "Manual connect only" turned on meanwhile does not stop the automatic attempts.
+    relayState.manualConnectOnly = 1;
+    EXPECT_TRUE(fake::FireTimer(AutoConnectTimer));
+    EXPECT_EQ(Initialized(), std::vector<std::string>{TcpAddress});
+}
+
+TEST_F(Scheduler, OnlyAnOptionOfExactlyOneConnectsByItself) {
+    struct Case {
+        std::int32_t usingSquawkBox;
+        std::int32_t manualConnectOnly;
+        bool automatic;
+    };
+    for (const Case& c : {Case{1, 0, true}, Case{2, 0, false}, Case{0, 0, false}, Case{1, 1, false},
+                          Case{1, 2, false}}) {
+        TearDown();
+        SetUp();
+        SimulatorAppears();
+        relayState.usingSquawkBox = c.usingSquawkBox;
+        relayState.manualConnectOnly = c.manualConnectOnly;
+        relayState.manualRequest = 1;
+        OnDetectTimer();
+        OnDetectTimer();
+        EXPECT_EQ(fake::TimerRunning(AutoConnectTimer), c.automatic) << c.usingSquawkBox;
+        EXPECT_EQ(fake::TimerRunning(DetectTimer), !c.automatic) << c.usingSquawkBox;
+        EXPECT_EQ(relayState.manualRequest, 0);
+        EXPECT_EQ(fake::CallsOf("SendWithTimeout").size(), 1u); // the link opened once
+    }
+}
+
+TEST_F(Scheduler, MenuConnectionBeforeDetectionKeepsDetectionGoing) {
+    OfferSessions(1);
+    ConnectFromMenu(TcpIpCommand);
+    ASSERT_EQ(relayState.connected, 1);
+    EXPECT_TRUE(fake::TimerRunning(DetectTimer));
+    EXPECT_EQ(fake::ControlText(StatusLineControl), "Connected to a session");
+
+    SimulatorAppears();
+    EXPECT_TRUE(fake::FireTimer(DetectTimer));
+    EXPECT_EQ(relayState.simDetected, 1);
+    EXPECT_EQ(fake::ControlText(StatusLineControl), "Connected to a session");
+    EXPECT_NE(simLink.areaBase, nullptr);
+
+    // Once detected, a menu command stops detection as before.
+    ConnectFromMenu(IpxSpxCommand);
+    EXPECT_FALSE(fake::TimerRunning(DetectTimer));
 }
 
 } // namespace

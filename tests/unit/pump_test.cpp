@@ -1,0 +1,243 @@
+// The traffic pump: the drain gate, the publication cadence, the writes to the simulator and the
+// shared block, against the fake DirectPlay, module and shared memory.
+#include "platform/fake/fake.h"
+#include "platform/fake/fake_directplay.h"
+#include "platform/fake/fake_messaging.h"
+#include "platform/fake/fake_shared_memory.h"
+#include "session/relay_state.h"
+#include "simlink/sim_link.h"
+#include "traffic/pump.h"
+#include "traffic/session_messages.h"
+#include "traffic/shared_block.h"
+#include "traffic/traffic_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::uint8_t> Position(std::uint32_t rawGroundSpeed = 6553600) {
+    std::vector<std::uint8_t> bytes(58, 0);
+    auto put = [&](std::size_t offset, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            bytes[offset + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    put(0, PositionMessageType);
+    put(28, rawGroundSpeed);
+    return bytes;
+}
+
+std::string Hex(const void* data, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    auto bytes = static_cast<const std::uint8_t*>(data);
+    for (std::size_t i = 0; i < size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+class Pump : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fake::ResetAll();
+        ResetRelayState();
+        ResetTrafficTable();
+        ResetDrainState();
+        ResetSimLinkState();
+        ResetSharedTrafficBlock();
+        ResetPumpState();
+        mainDialog = fake::MainWindow();
+        sessionEvent = plat::CreateSessionEvent();
+        std::strcpy(playerName, "Me");
+
+        // The simulator's module, the shared block and a joined session.
+        fake::AddWindow("UIPCMAIN");
+        fake::SetModuleU32(0x3304, 0x19980005);
+        fake::SetModuleU32(0x3308, 0xFADE0000);
+        SimLinkResult result = SimLinkResult::Ok;
+        ASSERT_EQ(SimLinkOpen(0, &result), 1);
+        OpenSharedTrafficBlock();
+        ASSERT_NE(sharedView, nullptr);
+        ASSERT_EQ(plat::CreateDirectPlay(&sessionObject), dp::Ok);
+        relayState.searching = 0;
+        relayState.pumpTimerId = plat::StartTimer(mainDialog, PumpTimer, PumpPeriodMs, OnPumpTimer);
+        for (dp::DPID id = 1; id <= 40; ++id)
+            fake::SetPlayerName(id, "P" + std::to_string(id));
+        handshakeMessages = fake::ModuleMessages();
+        fake::ClearCalls();
+    }
+    void TearDown() override {
+        if (sessionObject != nullptr)
+            sessionObject->Release();
+        sessionObject = nullptr;
+        SimLinkClose();
+        ReleaseSharedTrafficBlock();
+        ResetDrainState();
+        plat::CloseSessionEvent(sessionEvent);
+    }
+
+    // Runs `ticks` pump ticks and returns the ticks (1-based) on which traffic went to the module.
+    static std::vector<int> TicksThatPublished(int ticks, int firstTick = 1) {
+        std::vector<int> published;
+        for (int tick = firstTick; tick < firstTick + ticks; ++tick) {
+            int before = fake::ModuleMessages();
+            OnPumpTimer();
+            if (fake::ModuleMessages() != before)
+                published.push_back(tick);
+        }
+        return published;
+    }
+
+    int handshakeMessages = 0;
+
+    static std::vector<std::string> TrafficWrites() {
+        std::vector<std::string> writes;
+        for (const auto& line : fake::ModuleLog())
+            if (line.rfind("write 0x1F80 ", 0) == 0)
+                writes.push_back(line);
+        return writes;
+    }
+};
+
+TEST_F(Pump, PublishesOnItsCadenceAndEmptiesTheTableEveryFourthTime) {
+    struct Case {
+        std::int32_t usingSquawkBox;
+        std::vector<int> publications;
+    };
+    const Case cases[] = {
+        {0, {4, 8, 12, 16, 20}},
+        {1, {12, 24, 36, 48, 60}},
+        {2, {4, 8, 12, 16, 20}}, // any value other than 1 publishes every 4th tick
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        relayState.usingSquawkBox = c.usingSquawkBox;
+        // One aircraft heard before every tick; the table is emptied after each 4th publication.
+        std::vector<int> published;
+        std::vector<int> emptiedAfter;
+        for (int tick = 1; tick <= c.publications.back(); ++tick) {
+            fake::QueueMessage(Position(), 7);
+            int before = fake::ModuleMessages();
+            OnPumpTimer();
+            if (fake::ModuleMessages() != before)
+                published.push_back(tick);
+            if (trafficTable.count == 0)
+                emptiedAfter.push_back(tick);
+        }
+        EXPECT_EQ(published, c.publications) << c.usingSquawkBox;
+        EXPECT_EQ(emptiedAfter, std::vector<int>{c.publications[3]}) << c.usingSquawkBox;
+    }
+    // The decoder follows the option with its own test: 2 means the SquawkBox speed formula.
+    EXPECT_EQ(trafficTable.entries[0].groundSpeed, 56); // 6553600 / 127391.9 x 1.1
+}
+
+TEST_F(Pump, OptionSwitchedOffMidCountPublishesAtTheNextTick) {
+    relayState.usingSquawkBox = 1;
+    fake::QueueMessage(Position(), 7);
+    EXPECT_TRUE(TicksThatPublished(7).empty()); // pumpTickCount now 7
+    relayState.usingSquawkBox = 0;
+    EXPECT_EQ(TicksThatPublished(5, 8), (std::vector<int>{8, 12}));
+
+    // Switching on only delays the next publication until the count reaches 11.
+    relayState.usingSquawkBox = 1;
+    EXPECT_EQ(TicksThatPublished(12, 13), std::vector<int>{24});
+}
+
+TEST_F(Pump, EachAircraftIsOneExactWriteAndOneExchangeInTableOrder) {
+    fake::QueueMessage(Position(), 3);
+    fake::QueueMessage(Position(6553600 * 2), 1);
+    fake::QueueMessage(Position(), 2);
+    TicksThatPublished(4);
+    ASSERT_EQ(trafficTable.count, 3);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 3; ++i)
+        expected.push_back("write 0x1F80 40 " + Hex(&trafficTable.entries[i], 40));
+    EXPECT_EQ(TrafficWrites(), expected);
+    EXPECT_EQ(fake::ModuleMessages() - handshakeMessages, 3);
+    EXPECT_STREQ(trafficTable.entries[0].name, "P3");
+    EXPECT_EQ(workingBlock.state, 2);
+    EXPECT_EQ(workingBlock.recordCount, 3);
+    for (int i = 0; i < 3; ++i) {
+        SharedTrafficRecord record = MakeSharedRecord(trafficTable.entries[i]);
+        EXPECT_EQ(std::memcmp(&workingBlock.records[i], &record, sizeof record), 0);
+    }
+    EXPECT_EQ(lastExchangeResult, SimLinkResult::Ok);
+}
+
+TEST_F(Pump, EmptyTablePublishesTheEmptyPictureWithoutTouchingTheLink) {
+    TicksThatPublished(4);
+    EXPECT_EQ(fake::ModuleMessages(), handshakeMessages);
+    EXPECT_TRUE(fake::CallsOf("SendWithTimeout").empty());
+    EXPECT_EQ(workingBlock.state, 2);
+    EXPECT_EQ(workingBlock.recordCount, 0);
+    EXPECT_EQ(workingBlock.records[0].latitude, 89.0f);
+    EXPECT_EQ(workingBlock.records[0].verticalSpeed, 1.0f);
+}
+
+TEST_F(Pump, FailedExchangesHoldTheDrainUntilTheSimulatorIsBack) {
+    fake::QueueMessage(Position(), 7);
+    TicksThatPublished(3); // heard on tick 1
+    fake::SilenceModule(-1);
+    TicksThatPublished(1, 4); // the publication of tick 4 fails
+    EXPECT_EQ(lastExchangeResult, SimLinkResult::SendError);
+
+    // Meanwhile nothing is taken from the session; the same entry is retried at each publication.
+    fake::QueueMessage(Position(), 8);
+    int receives = fake::CallCount("Receive");
+    TicksThatPublished(8, 5); // publications on ticks 8 and 12 fail too
+    EXPECT_EQ(fake::CallCount("Receive"), receives);
+    EXPECT_EQ(trafficTable.count, 1);
+
+    // Tick 16 empties the table after its (failed) publication; the next publication has nothing
+    // to exchange, so the drain runs again and the new aircraft reaches the simulator.
+    TicksThatPublished(4, 13);
+    EXPECT_EQ(trafficTable.count, 0);
+    EXPECT_EQ(lastExchangeResult, SimLinkResult::SendError);
+    fake::SilenceModule(0);
+    TicksThatPublished(4, 17); // tick 20: empty publication, gate opens
+    EXPECT_EQ(lastExchangeResult, SimLinkResult::Ok);
+    EXPECT_EQ(fake::CallCount("Receive"), receives);
+    int before = fake::ModuleMessages();
+    TicksThatPublished(4, 21);
+    EXPECT_GT(fake::CallCount("Receive"), receives);
+    EXPECT_EQ(fake::ModuleMessages(), before + 1);
+    EXPECT_STREQ(trafficTable.entries[0].name, "P8");
+}
+
+TEST_F(Pump, TheViewIsRewrittenOnEveryTick) {
+    for (int tick = 1; tick <= 5; ++tick) {
+        // Another program scribbles on the block; the next tick restores the working copy.
+        std::memset(sharedView, 0xEE, SharedBlockSize);
+        OnPumpTimer();
+        EXPECT_EQ(std::memcmp(sharedView, &workingBlock, SharedBlockSize), 0) << tick;
+    }
+}
+
+TEST_F(Pump, AnAircraftHeardOnceIsPublishedUntilTheNextEmptying) {
+    TicksThatPublished(16); // four empty publications: the table was just emptied
+    fake::QueueMessage(Position(), 9);
+    EXPECT_EQ(TicksThatPublished(20, 17), (std::vector<int>{20, 24, 28, 32}));
+    EXPECT_EQ(trafficTable.count, 0);
+    EXPECT_EQ(TrafficWrites().size(), 4u);
+}
+
+TEST_F(Pump, WaitsForTheSessionEventOnEveryTick) {
+    int drainedInWait = 0;
+    fake::WhileWaiting([&] {
+        fake::QueueMessage(Position(), 5);
+        ++drainedInWait;
+    });
+    TicksThatPublished(4);
+    EXPECT_EQ(fake::CallCount("WaitForEventOrInput"), 4);
+    EXPECT_EQ(drainedInWait, 4);
+    EXPECT_EQ(fake::QueuedMessages(), 0u); // each message was drained in the tick it arrived
+}
+
+} // namespace
