@@ -23,15 +23,15 @@ class SessionOverRoute : public ::testing::TestWithParam<Route> {};
 // the event is signalled for them, and Receive keeps DirectPlay's sizes and system messages.
 TEST_P(SessionOverRoute, RelayReceivesScriptedMessagesWithSenderNames) {
     PrivateEndpoints endpoints;
-    std::string script = WriteScenario(endpoints,
-                                       "# two peers, one position each, then a system message\n"
-                                       "join ALPHA\n"
-                                       "join BRAVO\n"
-                                       "wait 50\n"
-                                       "pos ALPHA -655360 6553600 0x800 10001750 0x40000000 1000 "
-                                       "32768\n"
-                                       "send BRAVO 1710000001ff\n"
-                                       "system host\n");
+    std::string script =
+        WriteScenario(endpoints, "# two peers, one position each, then a system message\n"
+                                 "join ALPHA\n"
+                                 "join BRAVO\n"
+                                 "wait 50\n"
+                                 "pos ALPHA -655360 6553600 0x800 10001750 0x40000000 1000 "
+                                 "32768\n"
+                                 "send BRAVO 1710000001ff\n"
+                                 "system host\n");
     ChildProcess host({SessionProgram(), "--scenario", script});
     StartHost(host);
 
@@ -82,8 +82,7 @@ TEST_P(SessionOverRoute, RelayReceivesScriptedMessagesWithSenderNames) {
     EXPECT_EQ(system->data, (std::vector<std::uint8_t>{0x01, 0x01, 0x00, 0x00}));
 
     std::uint32_t none = 0;
-    EXPECT_EQ(relay.object->Receive(&from, &to, dp::ReceiveAll, nullptr, &none),
-              dp::ErrNoMessages);
+    EXPECT_EQ(relay.object->Receive(&from, &to, dp::ReceiveAll, nullptr, &none), dp::ErrNoMessages);
 
     // Leaving shows up on the host.
     EXPECT_EQ(relay.object->DestroyPlayer(relay.player), dp::Ok);
@@ -132,8 +131,7 @@ TEST(SessionHost, PlayerNamesLeavingAndEndOfSession) {
     dp::DPNAME name{};
     std::memcpy(&name, buffer.data() + 1, sizeof name);
     EXPECT_EQ(name.dwSize, sizeof(dp::DPNAME));
-    EXPECT_EQ(name.lpszShortNameA,
-              reinterpret_cast<char*>(buffer.data() + 1 + sizeof(dp::DPNAME)));
+    EXPECT_EQ(name.lpszShortNameA, reinterpret_cast<char*>(buffer.data() + 1 + sizeof(dp::DPNAME)));
     EXPECT_STREQ(name.lpszShortNameA, "CHARLIE");
     EXPECT_EQ(name.lpszLongNameA, nullptr);
     EXPECT_EQ(buffer[1 + size], 0xCC) << "wrote past the size it asked for";

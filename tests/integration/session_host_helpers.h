@@ -140,8 +140,8 @@ class ChildProcess {
                 if (line.rfind(prefix, 0) == 0)
                     return line;
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                              Clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0 || output_ < 0)
                 return std::nullopt;
             pollfd entry{output_, POLLIN, 0};
@@ -227,8 +227,7 @@ inline std::vector<std::uint8_t> LoopbackAddress() {
     std::uint32_t size = 0;
     lobby->CreateAddress(&dp::SpGuidTcpIp, &dp::AidINet, "127.0.0.1", 10, nullptr, &size);
     std::vector<std::uint8_t> address(size, 0);
-    lobby->CreateAddress(&dp::SpGuidTcpIp, &dp::AidINet, "127.0.0.1", 10, address.data(),
-                         &size);
+    lobby->CreateAddress(&dp::SpGuidTcpIp, &dp::AidINet, "127.0.0.1", 10, address.data(), &size);
     lobby->Release();
     return address;
 }
@@ -337,8 +336,8 @@ inline std::optional<Received> NextMessage(Member& member, Clock::duration timeo
     for (;;) {
         Received message;
         std::uint32_t size = 0;
-        HRESULT result = member.object->Receive(&message.from, &message.to, dp::ReceiveAll,
-                                                nullptr, &size);
+        HRESULT result =
+            member.object->Receive(&message.from, &message.to, dp::ReceiveAll, nullptr, &size);
         if (result == dp::ErrBufferTooSmall) {
             message.data.resize(size);
             result = member.object->Receive(&message.from, &message.to, dp::ReceiveAll,

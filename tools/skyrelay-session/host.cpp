@@ -246,8 +246,7 @@ bool Host::HandleFrame(Client& client, const wire::Frame& frame) {
             return false;
         if (!client.joined || players_.size() >= MaxSessionPlayers) {
             HRESULT refusal = client.joined ? hresult::Fail : dp::ErrNoConnection;
-            Send(client.fd,
-                 wire::Encode(wire::CreatePlayerReply{request->requestId, refusal, 0}));
+            Send(client.fd, wire::Encode(wire::CreatePlayerReply{request->requestId, refusal, 0}));
             return true;
         }
         bool first = !AnyRemotePlayer();
@@ -387,8 +386,7 @@ bool Host::StepScript(Clock::time_point now) {
         }
         case CommandKind::System: {
             std::uint32_t type =
-                command.system == SystemMessageKind::SessionLost ? dp::SysSessionLost
-                                                                 : dp::SysHost;
+                command.system == SystemMessageKind::SessionLost ? dp::SysSessionLost : dp::SysHost;
             int delivered = SendToRemotePlayers(dp::SystemPlayerId, SystemMessage(type));
             Say("sent: system message 0x%X to %d players (%llu messages in all)", type, delivered,
                 static_cast<unsigned long long>(messagesSent_));

@@ -82,8 +82,8 @@ int main(int argc, char** argv) {
         text << file.rdbuf();
         session_host::Scenario script = session_host::ParseScenario(text.str());
         if (script.error) {
-            std::fprintf(stderr, "skyrelay-session: %s:%d: %s\n", scenarioPath,
-                         script.error->line, script.error->message.c_str());
+            std::fprintf(stderr, "skyrelay-session: %s:%d: %s\n", scenarioPath, script.error->line,
+                         script.error->message.c_str());
             return 2;
         }
         options.script = std::move(script);

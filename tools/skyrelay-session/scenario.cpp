@@ -115,14 +115,12 @@ class LineParser {
             if (!Count(9, "pos NAME VS GS HEADINGWORD LAT LON ALTM ALTFRAC", error) ||
                 !Joined(command, error))
                 return std::nullopt;
-            static const char* const fieldNames[] = {"VS",  "GS",  "HEADINGWORD", "LAT",
-                                                     "LON", "ALTM"};
-            std::uint32_t* fields[] = {&command.position.verticalSpeed,
-                                       &command.position.groundSpeed,
-                                       &command.position.headingWord,
-                                       &command.position.latitude,
-                                       &command.position.longitude,
-                                       &command.position.altitudeMetres};
+            static const char* const fieldNames[] = {"VS",  "GS",  "HEADINGWORD",
+                                                     "LAT", "LON", "ALTM"};
+            std::uint32_t* fields[] = {
+                &command.position.verticalSpeed, &command.position.groundSpeed,
+                &command.position.headingWord,   &command.position.latitude,
+                &command.position.longitude,     &command.position.altitudeMetres};
             for (std::size_t i = 0; i < 6; ++i) {
                 std::optional<std::uint32_t> value = Field32(tokens_[2 + i]);
                 if (!value) {
@@ -134,8 +132,7 @@ class LineParser {
             }
             std::optional<std::int64_t> fraction = Number(tokens_[8], 0, 65535);
             if (!fraction) {
-                error = "ALTFRAC must be from 0 to 65535, not \"" + std::string(tokens_[8]) +
-                        "\"";
+                error = "ALTFRAC must be from 0 to 65535, not \"" + std::string(tokens_[8]) + "\"";
                 return std::nullopt;
             }
             command.position.altitudeFraction = static_cast<std::uint16_t>(*fraction);

@@ -39,11 +39,11 @@ enum class SystemMessageKind { SessionLost, Host };
 
 struct Command {
     CommandKind kind = CommandKind::Wait;
-    int line = 0;                     // 1-based line in the script
-    std::uint32_t milliseconds = 0;   // Wait
-    std::string name;                 // Join, Position, Send, Leave: the peer's short name
-    PositionFields position;          // Position
-    std::vector<std::uint8_t> bytes;  // Send
+    int line = 0;                    // 1-based line in the script
+    std::uint32_t milliseconds = 0;  // Wait
+    std::string name;                // Join, Position, Send, Leave: the peer's short name
+    PositionFields position;         // Position
+    std::vector<std::uint8_t> bytes; // Send
     SystemMessageKind system = SystemMessageKind::SessionLost; // System
 };
 

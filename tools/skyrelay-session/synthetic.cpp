@@ -55,14 +55,12 @@ PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds) {
     PositionFields fields;
     fields.groundSpeed = static_cast<std::uint32_t>(std::lround(metresPerSecond * 65536.0));
     fields.verticalSpeed = 0;
-    fields.headingWord =
-        (static_cast<std::uint32_t>(heading / 360.0 * 1024.0) & 0x3FFu) << 2;
+    fields.headingWord = (static_cast<std::uint32_t>(heading / 360.0 * 1024.0) & 0x3FFu) << 2;
     fields.latitude = Signed(latitude * LatitudeUnitsPerCircle / 360.0);
     fields.longitude = Signed(longitude * LongitudeUnitsPerCircle / 360.0);
     double whole = std::floor(peer.altitudeMetres);
     fields.altitudeMetres = Signed(whole);
-    fields.altitudeFraction =
-        static_cast<std::uint16_t>((peer.altitudeMetres - whole) * 65536.0);
+    fields.altitudeFraction = static_cast<std::uint16_t>((peer.altitudeMetres - whole) * 65536.0);
     return fields;
 }
 

@@ -10,13 +10,13 @@
 namespace session_host {
 
 struct SyntheticPeer {
-    std::string name;        // short name, distinct for each peer
-    double centreLatitude;   // degrees
-    double centreLongitude;  // degrees
-    double radiusMetres;     // of the circle
-    double speedKnots;       // ground speed
-    double altitudeMetres;   // above sea level
-    double startAngle;       // radians, clockwise from north, at time 0
+    std::string name;       // short name, distinct for each peer
+    double centreLatitude;  // degrees
+    double centreLongitude; // degrees
+    double radiusMetres;    // of the circle
+    double speedKnots;      // ground speed
+    double altitudeMetres;  // above sea level
+    double startAngle;      // radians, clockwise from north, at time 0
 };
 
 // Peers 1..count. Every fifth (the 4th, 9th, ...) flies below 30 knots, so the relay never

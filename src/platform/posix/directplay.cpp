@@ -3,8 +3,8 @@
 // from the user-interface thread; a reader thread of the object's own takes the host's frames off
 // the socket, keeps the player list, queues the messages for local players and signals their
 // events. The reader never calls into the core.
-#include "platform/app.h"
 #include "platform/directplay.h"
+#include "platform/app.h"
 #include "platform/posix/session_endpoints.h"
 #include "platform/posix/session_wire.h"
 
@@ -128,9 +128,8 @@ class DirectPlayStandIn final : public dp::IDirectPlay4A {
         return left;
     }
 
-    HRESULT EnumConnections(const dp::GUID* /*application*/,
-                            dp::EnumConnectionsCallback callback, void* context,
-                            std::uint32_t /*flags*/) override {
+    HRESULT EnumConnections(const dp::GUID* /*application*/, dp::EnumConnectionsCallback callback,
+                            void* context, std::uint32_t /*flags*/) override {
         if (callback == nullptr)
             return dp::ErrInvalidParams;
         // The callback may release this object; it stays alive until the enumeration is over.
@@ -548,8 +547,7 @@ class DirectPlayStandIn final : public dp::IDirectPlay4A {
             auto target = players_.find(message->to);
             if (target == players_.end() || !target->second.local)
                 return true;
-            if (queue_.size() >= MaxQueuedMessages &&
-                message->from != dp::SystemPlayerId)
+            if (queue_.size() >= MaxQueuedMessages && message->from != dp::SystemPlayerId)
                 return true;
             queue_.push_back({message->from, message->to, std::move(message->data)});
             plat::SignalSessionEvent(target->second.event);

@@ -30,8 +30,7 @@ std::uint16_t SessionPort() {
     char* end = nullptr;
     errno = 0;
     unsigned long port = std::strtoul(text, &end, 10);
-    if (errno != 0 || *end != '\0' || text[0] < '0' || text[0] > '9' || port == 0 ||
-        port > 65535)
+    if (errno != 0 || *end != '\0' || text[0] < '0' || text[0] > '9' || port == 0 || port > 65535)
         return DefaultSessionPort;
     return static_cast<std::uint16_t>(port);
 }

@@ -141,8 +141,7 @@ template <typename T> std::optional<T> Finish(const Reader& reader, T value) {
 
 bool NameFits(const PlayerName& name) {
     auto fits = [](const std::optional<std::string>& text) {
-        return !text || (text->size() <= MaxNameLength &&
-                         text->find('\0') == std::string::npos);
+        return !text || (text->size() <= MaxNameLength && text->find('\0') == std::string::npos);
     };
     return fits(name.shortName) && fits(name.longName);
 }
@@ -178,8 +177,9 @@ ParseResult ParseFrame(std::span<const std::uint8_t> bytes) {
         result.error = "unsupported version";
         return result;
     }
-    if (bytes.size() >= 4 && (bytes[3] < static_cast<std::uint8_t>(FrameKind::EnumSessionsRequest) ||
-                              bytes[3] > static_cast<std::uint8_t>(FrameKind::Goodbye))) {
+    if (bytes.size() >= 4 &&
+        (bytes[3] < static_cast<std::uint8_t>(FrameKind::EnumSessionsRequest) ||
+         bytes[3] > static_cast<std::uint8_t>(FrameKind::Goodbye))) {
         result.status = ParseStatus::Invalid;
         result.error = "unknown frame kind";
         return result;
@@ -405,11 +405,10 @@ std::optional<Message> DecodeMessage(std::span<const std::uint8_t> body) {
 }
 
 Bytes EncodeConnection(const Connection& connection) {
-    std::string host = connection.host.substr(0, std::min(connection.host.find('\0'),
-                                                          MaxHostLength));
+    std::string host =
+        connection.host.substr(0, std::min(connection.host.find('\0'), MaxHostLength));
     Writer writer;
-    writer.Raw(std::span<const std::uint8_t>(
-        reinterpret_cast<const std::uint8_t*>("SRCN"), 4));
+    writer.Raw(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>("SRCN"), 4));
     writer.U16(ConnectionVersion);
     writer.U16(static_cast<std::uint16_t>(connection.transport));
     writer.U32(static_cast<std::uint32_t>(ConnectionHeaderSize + host.size() + 1));
