@@ -1,0 +1,96 @@
+// skyrelay-session's host: one session offered over loopback TCP and over the unix socket that
+// stands for IPX, the remote players who join it, and the peers it plays itself (synthetic or
+// scripted). One thread, one poll loop.
+#pragma once
+
+#include "platform/posix/session_wire.h"
+#include "scenario.h"
+#include "synthetic.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace session_host {
+
+struct HostOptions {
+    std::uint16_t port = 0;         // loopback TCP port
+    std::string socketPath;         // unix socket path (the IPX connection)
+    int aircraft = 0;               // synthetic peers
+    std::optional<Scenario> script; // replayed instead of synthetic peers
+};
+
+class Host {
+  public:
+    explicit Host(HostOptions options);
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // Opens both listening sockets; false with a message if either fails.
+    bool Listen(std::string& error);
+    // Serves until stop becomes non-zero or a script's `end`; returns the exit status.
+    int Run(const volatile std::sig_atomic_t& stop);
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Client {
+        int fd = -1;
+        std::vector<std::uint8_t> input;
+        bool joined = false;
+    };
+    struct Player {
+        posix::wire::PlayerName name;
+        int clientFd = -1; // the remote client that created it; -1 for a peer played here
+    };
+
+    void Accept(int listener);
+    void ReadClient(int fd);
+    bool HandleFrame(Client& client, const posix::wire::Frame& frame);
+    void DropClient(int fd);
+    void Send(int fd, const posix::wire::Bytes& frame);
+    void Broadcast(const posix::wire::Bytes& frame, int exceptFd);
+
+    dp::DPID AddPlayer(posix::wire::PlayerName name, int clientFd);
+    void RemovePlayer(dp::DPID id);
+    // Sends a message from one player to every remote player; returns how many got it.
+    int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data);
+    bool AnyRemotePlayer() const;
+
+    void TickSynthetic(Clock::time_point now);
+    // Runs the script's commands that are due; false once the script has ended the session.
+    bool StepScript(Clock::time_point now);
+    void CloseSession();
+
+    std::string DisplayName(dp::DPID id) const;
+
+    HostOptions options_;
+    int tcpListener_ = -1;
+    int unixListener_ = -1;
+    bool ownsSocketPath_ = false;
+    dp::GUID instance_{};
+    std::map<int, Client> clients_;
+    std::map<dp::DPID, Player> players_;
+    dp::DPID nextPlayerId_ = 0x00A00001;
+    std::uint64_t messagesSent_ = 0;
+
+    std::vector<SyntheticPeer> synthetic_;
+    std::vector<dp::DPID> syntheticIds_;
+    Clock::time_point flightStart_;
+    Clock::time_point nextPositions_;
+    Clock::time_point nextCountReport_;
+    std::uint64_t reportedCount_ = 0;
+
+    std::size_t scriptCursor_ = 0;
+    bool scriptStarted_ = false;
+    bool scriptFinished_ = false;
+    Clock::time_point scriptDue_;
+    std::map<std::string, dp::DPID> scriptPeers_;
+};
+
+} // namespace session_host

@@ -1,0 +1,113 @@
+// skyrelay-session: the stand-in for the FS2002 multiplayer host and the other pilots. It hosts
+// one session over loopback TCP and over the unix socket of the IPX connection, and either flies
+// synthetic peers (--aircraft N) or replays a script (--scenario FILE).
+#include "host.h"
+#include "platform/posix/posix_backend.h"
+#include "platform/posix/session_endpoints.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+volatile std::sig_atomic_t stopRequested = 0;
+
+void OnStopSignal(int) {
+    stopRequested = 1;
+}
+
+constexpr const char* Usage =
+    "usage: skyrelay-session [--aircraft N] [--scenario FILE] [--port PORT]\n"
+    "  --aircraft N     N synthetic peers (0 to 200) fly circles and send positions\n"
+    "  --scenario FILE  replay FILE once the first remote player has joined\n"
+    "  --port PORT      loopback TCP port (default $SKYRELAY_SESSION_PORT, else 47624)\n";
+
+bool ParseCount(const char* text, long minimum, long maximum, long& value) {
+    char* end = nullptr;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && value >= minimum && value <= maximum;
+}
+
+int UsageError(const char* message) {
+    std::fprintf(stderr, "skyrelay-session: %s\n%s", message, Usage);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    session_host::HostOptions options;
+    options.port = posix::SessionPort();
+    const char* scenarioPath = nullptr;
+    bool aircraftGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            std::fputs(Usage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc)
+            return UsageError(("missing value after " + option).c_str());
+        const char* value = argv[++i];
+        long number = 0;
+        if (option == "--aircraft") {
+            if (!ParseCount(value, 0, 200, number))
+                return UsageError("--aircraft needs a number from 0 to 200");
+            options.aircraft = static_cast<int>(number);
+            aircraftGiven = true;
+        } else if (option == "--scenario") {
+            scenarioPath = value;
+        } else if (option == "--port") {
+            if (!ParseCount(value, 1, 65535, number))
+                return UsageError("--port needs a number from 1 to 65535");
+            options.port = static_cast<std::uint16_t>(number);
+        } else {
+            return UsageError(("unknown option " + option).c_str());
+        }
+    }
+    if (scenarioPath != nullptr && aircraftGiven)
+        return UsageError("--scenario replaces --aircraft; give one of them");
+
+    if (scenarioPath != nullptr) {
+        std::ifstream file(scenarioPath, std::ios::binary);
+        if (!file) {
+            std::fprintf(stderr, "skyrelay-session: cannot read %s\n", scenarioPath);
+            return 2;
+        }
+        std::ostringstream text;
+        text << file.rdbuf();
+        session_host::Scenario script = session_host::ParseScenario(text.str());
+        if (script.error) {
+            std::fprintf(stderr, "skyrelay-session: %s:%d: %s\n", scenarioPath, script.error->line,
+                         script.error->message.c_str());
+            return 2;
+        }
+        options.script = std::move(script);
+    }
+
+    std::string runtimeDir = posix::RuntimeDir();
+    if (!posix::MakeDirs(runtimeDir)) {
+        std::fprintf(stderr, "skyrelay-session: cannot create %s\n", runtimeDir.c_str());
+        return 1;
+    }
+    options.socketPath = posix::IpxSocketPath();
+
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    session_host::Host host(std::move(options));
+    std::string error;
+    if (!host.Listen(error)) {
+        std::fprintf(stderr, "skyrelay-session: %s\n", error.c_str());
+        return 1;
+    }
+    return host.Run(stopRequested);
+}
