@@ -190,8 +190,14 @@ TEST_F(DialogLoop, TimersStoppedOrReplacedInCallbacksDoNotFireAgain) {
     EXPECT_GE(world.counts[3], 2);
     EXPECT_GT(world.counts[4], 0);
     EXPECT_EQ(world.counts[5], 0);
-    // The window is gone, and its timers with it.
+    // The window is gone, and its timers with it: none of them ticks in the next dialog.
     EXPECT_EQ(plat::StartTimer(dialog.self, 7, 10, &Finish), 0u);
+    int replacementTicks = world.counts[3];
+    world.counts[6] = 0;
+    Recorder next;
+    next.init = [](plat::Window self) { plat::StartTimer(self, 6, 30, &Finish); };
+    EXPECT_EQ(Run(next), 4);
+    EXPECT_EQ(world.counts[3], replacementTicks);
 }
 
 // ---- nested loops ---------------------------------------------------------------------------
