@@ -1,6 +1,7 @@
 // COM, the session event and the wait, and the modal run of the program's dialogs.
 #pragma once
 
+#include "platform/dialog.h"
 #include "platform/types.h"
 
 #include <cstdint>
@@ -34,6 +35,12 @@ class DialogHandler {
     virtual void OnCommand(unsigned commandId) = 0;
     // WM_SYSCOMMAND; returns false to let the backend do its default processing.
     virtual bool OnSysCommand(unsigned commandId) = 0;
+    // WM_PAINT; returns false to let the backend paint the window as usual. (A backend whose
+    // windows are never minimized need not call it.)
+    virtual bool OnPaint() { return false; }
+    // WM_QUERYDRAGICON: the icon shown while the minimized window is dragged, null for the
+    // default.
+    virtual Icon OnQueryDragIcon() { return nullptr; }
 
   protected:
     ~DialogHandler() = default;

@@ -5,14 +5,25 @@
 #include "platform/types.h"
 
 #include <cstdint>
+#include <string>
 
 namespace plat {
+
+// An icon loaded from the program's resources; null means none.
+struct IconObject;
+using Icon = IconObject*;
 
 // Menu flags (MF_ values).
 inline constexpr std::uint32_t MenuEnabled = 0x0000;   // MF_ENABLED
 inline constexpr std::uint32_t MenuGrayed = 0x0001;    // MF_GRAYED
 inline constexpr std::uint32_t MenuUnchecked = 0x0000; // MF_UNCHECKED
 inline constexpr std::uint32_t MenuChecked = 0x0008;   // MF_CHECKED
+inline constexpr std::uint32_t MenuString = 0x0000;    // MF_STRING
+inline constexpr std::uint32_t MenuSeparator = 0x0800; // MF_SEPARATOR
+
+// WM_SETICON's selectors.
+inline constexpr int IconSmall = 0; // ICON_SMALL
+inline constexpr int IconBig = 1;   // ICON_BIG
 
 // Message box styles (MB_ values) and the button results.
 inline constexpr std::uint32_t BoxOk = 0x0000;              // MB_OK, no icon
@@ -44,5 +55,33 @@ int ShowMessageBox(Window owner, const char* text, const char* caption, std::uin
 // The framework's message box (AfxMessageBox): owned by the running dialog, captioned with the
 // application's name, an OK button.
 int ShowAppMessageBox(const char* text, std::uint32_t style);
+
+// LoadString: the text of a string resource, "" when the program has no such string.
+std::string LoadResourceString(unsigned stringId);
+
+// GetSystemMenu(window, FALSE): the window's system menu, null if it has none.
+Menu GetWindowSystemMenu(Window window);
+
+// AppendMenuA(menu, flags, id, text): adds a text item (MenuString) or a separator (MenuSeparator,
+// id and text unused) at the end of the menu. Non-zero on success.
+int AppendMenuCommand(Menu menu, std::uint32_t flags, unsigned commandId, const char* text);
+
+// LoadIconA(program, id): an icon of the program's resources, null if there is none.
+Icon LoadAppIcon(int iconId);
+
+// SendMessage(window, WM_SETICON, which, icon): sets the window's big or small icon.
+void SetWindowIcon(Window window, int which, Icon icon);
+
+// The minimized window's painting: IsIconic, the system's icon size (SM_CXICON, SM_CYICON), the
+// client area's size (GetClientRect), and one paint that erases the icon background
+// (WM_ICONERASEBKGND) and draws the icon with its top left corner at (x, y).
+struct Extent {
+    int width = 0;
+    int height = 0;
+};
+bool IsWindowMinimized(Window window);
+Extent SystemIconSize();
+Extent ClientAreaSize(Window window);
+void PaintIconAt(Window window, Icon icon, int x, int y);
 
 } // namespace plat

@@ -79,6 +79,36 @@ std::vector<std::string> MessageBoxTexts();
 // Runs while a box is "open", before it returns: a test can make timers tick inside a box.
 void WhileMessageBoxOpen(std::function<void(const MessageBoxRecord&)> action);
 
+// The main dialog's system menu; GetWindowSystemMenu returns it unless SetHasSystemMenu(false).
+plat::Menu MainSystemMenu();
+void SetHasSystemMenu(bool has);
+
+// Items appended to a menu with AppendMenuCommand, in order.
+struct AppendedMenuItem {
+    std::uint32_t flags = 0;
+    unsigned commandId = 0;
+    std::string text;
+};
+std::vector<AppendedMenuItem> AppendedItems(plat::Menu menu);
+
+// The string table: string 101 starts as "&About Skyrelay"; "" removes a string.
+void SetResourceString(unsigned stringId, const std::string& text);
+
+// Icon 103 as LoadAppIcon returns it, and the icons a window was given (null if never set).
+plat::Icon AppIcon();
+plat::Icon WindowIcon(plat::Window window, int which);
+
+// The minimized window: whether it is, the metrics the paint reads, and the icons painted.
+void SetMinimized(bool minimized);
+void SetSystemIconSize(plat::Extent size);
+void SetClientAreaSize(plat::Extent size);
+struct IconPaint {
+    plat::Icon icon = nullptr;
+    int x = 0;
+    int y = 0;
+};
+const std::vector<IconPaint>& IconPaints();
+
 // ---- COM, the session event -------------------------------------------------------------------
 
 bool ComInitialized();

@@ -19,6 +19,14 @@ struct DialogState {
     std::map<plat::Event, bool> events;
     plat::Window modalWindow = nullptr;
     std::optional<int> modalResult;
+    bool hasSystemMenu = true;
+    std::map<plat::Menu, std::vector<AppendedMenuItem>> appended;
+    std::map<unsigned, std::string> strings{{101, "&About Skyrelay"}};
+    std::map<std::pair<plat::Window, int>, plat::Icon> windowIcons;
+    bool minimized = false;
+    plat::Extent iconSize{32, 32};
+    plat::Extent clientSize{202, 60};
+    std::vector<IconPaint> paints;
 };
 
 DialogState& State() {
@@ -35,6 +43,8 @@ ResetHook dialogReset(&ResetDialog);
 char mainWindowTag;
 char mainMenuTag;
 char aboutWindowTag;
+char systemMenuTag;
+char appIconTag;
 
 std::string Quote(const char* text) {
     return text ? std::string("\"") + text + "\"" : "null";
@@ -100,6 +110,48 @@ std::vector<std::string> MessageBoxTexts() {
 
 void WhileMessageBoxOpen(std::function<void(const MessageBoxRecord&)> action) {
     State().whileBoxOpen = std::move(action);
+}
+
+plat::Menu MainSystemMenu() {
+    return reinterpret_cast<plat::Menu>(&systemMenuTag);
+}
+
+void SetHasSystemMenu(bool has) {
+    State().hasSystemMenu = has;
+}
+
+std::vector<AppendedMenuItem> AppendedItems(plat::Menu menu) {
+    auto it = State().appended.find(menu);
+    return it == State().appended.end() ? std::vector<AppendedMenuItem>{} : it->second;
+}
+
+void SetResourceString(unsigned stringId, const std::string& text) {
+    if (text.empty())
+        State().strings.erase(stringId);
+    else
+        State().strings[stringId] = text;
+}
+
+plat::Icon AppIcon() {
+    return reinterpret_cast<plat::Icon>(&appIconTag);
+}
+
+plat::Icon WindowIcon(plat::Window window, int which) {
+    auto it = State().windowIcons.find({window, which});
+    return it == State().windowIcons.end() ? nullptr : it->second;
+}
+
+void SetMinimized(bool minimized) {
+    State().minimized = minimized;
+}
+void SetSystemIconSize(plat::Extent size) {
+    State().iconSize = size;
+}
+void SetClientAreaSize(plat::Extent size) {
+    State().clientSize = size;
+}
+const std::vector<IconPaint>& IconPaints() {
+    return State().paints;
 }
 
 bool ComInitialized() {
@@ -181,6 +233,65 @@ int ShowAppMessageBox(const char* text, std::uint32_t style) {
     if (State().whileBoxOpen)
         State().whileBoxOpen(box);
     return BoxResultOk;
+}
+
+std::string LoadResourceString(unsigned stringId) {
+    if (Enter("LoadResourceString", std::to_string(stringId)))
+        return {};
+    auto it = State().strings.find(stringId);
+    return it == State().strings.end() ? std::string() : it->second;
+}
+
+Menu GetWindowSystemMenu(Window window) {
+    if (Enter("GetWindowSystemMenu"))
+        return nullptr;
+    return window == fake::MainWindow() && State().hasSystemMenu ? fake::MainSystemMenu() : nullptr;
+}
+
+int AppendMenuCommand(Menu menu, std::uint32_t flags, unsigned commandId, const char* text) {
+    if (auto failure =
+            Enter("AppendMenuCommand", std::to_string(flags) + " " + std::to_string(commandId) +
+                                           " " + fake::Quote(text)))
+        return static_cast<int>(*failure);
+    if (menu == nullptr)
+        return 0;
+    bool separator = (flags & MenuSeparator) != 0;
+    State().appended[menu].push_back(
+        {flags, separator ? 0u : commandId, separator || text == nullptr ? "" : text});
+    return 1;
+}
+
+Icon LoadAppIcon(int iconId) {
+    if (Enter("LoadAppIcon", std::to_string(iconId)))
+        return nullptr;
+    return iconId == 103 ? fake::AppIcon() : nullptr;
+}
+
+void SetWindowIcon(Window window, int which, Icon icon) {
+    Enter("SetWindowIcon", std::to_string(which));
+    if (window != nullptr)
+        State().windowIcons[{window, which}] = icon;
+}
+
+bool IsWindowMinimized(Window window) {
+    Enter("IsWindowMinimized");
+    return window != nullptr && State().minimized;
+}
+
+Extent SystemIconSize() {
+    Enter("SystemIconSize");
+    return State().iconSize;
+}
+
+Extent ClientAreaSize(Window window) {
+    Enter("ClientAreaSize");
+    return window != nullptr ? State().clientSize : Extent{};
+}
+
+void PaintIconAt(Window window, Icon icon, int x, int y) {
+    Enter("PaintIconAt", std::to_string(x) + " " + std::to_string(y));
+    if (window != nullptr)
+        State().paints.push_back({icon, x, y});
 }
 
 void OleInitialize() {
