@@ -206,7 +206,7 @@ TEST_F(AIFileReader, ASmallerBlockIsRefusedAndLeftUntouched) {
     testing::internal::CaptureStderr();
     OpenSharedTrafficBlock();
     std::string messages = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(messages, "No comunication file view\n");
+    EXPECT_EQ(messages, "box: No comunication file view\n");
     EXPECT_EQ(sharedView, nullptr);
 
     workingBlock.state = SharedStatePublished;

@@ -21,12 +21,6 @@
 #include <unistd.h>
 #include <vector>
 
-// This test has no main dialog; where the program links its own dialog backend, that one wins.
-namespace plat {
-__attribute__((weak)) void SetControlText(Window, int, const char*) {}
-__attribute__((weak)) void StopTimer(Window, TimerId) {}
-} // namespace plat
-
 namespace {
 
 std::string ReadFile(const std::string& path) {

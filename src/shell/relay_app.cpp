@@ -1,0 +1,57 @@
+#include "shell/relay_app.h"
+
+#include "platform/platform.h"
+#include "session/relay_state.h"
+#include "shell/relay_dialog.h"
+#include "simlink/sim_link.h"
+#include "traffic/shared_block.h"
+
+namespace {
+
+// The thread's last error as an HRESULT (HRESULT_FROM_WIN32).
+HRESULT LastErrorResult() {
+    auto code = static_cast<std::int32_t>(plat::LastError());
+    if (code <= 0)
+        return code;
+    return static_cast<HRESULT>(0x80070000u | (static_cast<std::uint32_t>(code) & 0xFFFFu));
+}
+
+} // namespace
+
+CRelayApp::CRelayApp() {
+    plat::OleInitialize();
+    sessionEvent = plat::CreateSessionEvent();
+    if (Failed(plat::ComInitialize())) {
+        plat::ShowMessageBox(nullptr, ComStartErrorText, "Skyrelay", plat::BoxIconError);
+        return;
+    }
+    started_ = true;
+}
+
+int CRelayApp::InitInstance() {
+    {
+        CRelayDlg dialog;
+        dialog.DoModal();
+    }
+
+    SimLinkClose();
+    int closed = ReleaseSharedTrafficBlock();
+    // With no mapping the close fails; the session, COM and the event are released all the same.
+    HRESULT result = closed != 0 ? 1 : LastErrorResult();
+    ReleaseSessionAtExit();
+    plat::ComUninitialize();
+    plat::CloseSessionEvent(sessionEvent);
+    sessionEvent = nullptr;
+    return result;
+}
+
+int RunRelayApplication() {
+    CRelayApp app;
+    if (!app.Started()) {
+        plat::CloseSessionEvent(sessionEvent);
+        sessionEvent = nullptr;
+        return 1;
+    }
+    app.InitInstance();
+    return 0;
+}

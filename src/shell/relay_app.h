@@ -1,0 +1,28 @@
+// The application object: starts COM and the session event, runs the main dialog, and releases in
+// a fixed order what the program acquired while it ran.
+#pragma once
+
+#include "platform/types.h"
+
+inline constexpr char ComStartErrorText[] = "Co initialize error. Skyrelay will quit.";
+
+class CRelayApp {
+  public:
+    // Starts OLE, creates sessionEvent and starts COM. When COM cannot start, shows its message
+    // box; Started() then says false and the program must quit with a failure status.
+    CRelayApp();
+
+    bool Started() const { return started_; }
+
+    // Runs the main dialog, then closes the simulator link, releases the shared block, the
+    // session, COM and the event, in that order. Returns 1, or, when closing the shared block's
+    // mapping failed, the thread's last error as an HRESULT (everything is released either way).
+    int InitInstance();
+
+  private:
+    bool started_ = false;
+};
+
+// The whole program: the application object's start, its dialog and its shutdown. Returns the
+// process's exit status: 0, or 1 when the program could not start.
+int RunRelayApplication();
