@@ -347,7 +347,8 @@ void Host::TickSynthetic(Clock::time_point now) {
         double seconds = std::chrono::duration<double>(now - flightStart_).count();
         for (std::size_t i = 0; i < synthetic_.size(); ++i)
             SendToRemotePlayers(syntheticIds_[i],
-                                BuildPositionMessage(SyntheticPosition(synthetic_[i], seconds)));
+                                BuildPositionMessage(SyntheticPosition(synthetic_[i], seconds,
+                                                                       options_.speedEncoding)));
     }
     if (now >= nextCountReport_) {
         nextCountReport_ = now + CountReportPeriod;

@@ -18,9 +18,10 @@
 namespace session_host {
 
 struct HostOptions {
-    std::uint16_t port = 0;         // loopback TCP port
-    std::string socketPath;         // unix socket path (the IPX connection)
-    int aircraft = 0;               // synthetic peers
+    std::uint16_t port = 0; // loopback TCP port
+    std::string socketPath; // unix socket path (the IPX connection)
+    int aircraft = 0;       // synthetic peers
+    SpeedEncoding speedEncoding = SpeedEncoding::MetresPerSecond; // of the synthetic peers
     std::optional<Scenario> script; // replayed instead of synthetic peers
 };
 

@@ -21,8 +21,10 @@ void OnStopSignal(int) {
 }
 
 constexpr const char* Usage =
-    "usage: skyrelay-session [--aircraft N] [--scenario FILE] [--port PORT]\n"
+    "usage: skyrelay-session [--aircraft N [--squawkbox]] [--scenario FILE] [--port PORT]\n"
     "  --aircraft N     N synthetic peers (0 to 200) fly circles and send positions\n"
+    "  --squawkbox      the peers send ground speeds on the SquawkBox scale (for a relay with\n"
+    "                   \"Using SquawkBox\" on); otherwise in metres per second\n"
     "  --scenario FILE  replay FILE once the first remote player has joined\n"
     "  --port PORT      loopback TCP port (default $SKYRELAY_SESSION_PORT, else 47624)\n";
 
@@ -49,6 +51,10 @@ int main(int argc, char** argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(Usage, stdout);
             return 0;
+        }
+        if (option == "--squawkbox") {
+            options.speedEncoding = session_host::SpeedEncoding::SquawkBox;
+            continue;
         }
         if (i + 1 >= argc)
             return UsageError(("missing value after " + option).c_str());

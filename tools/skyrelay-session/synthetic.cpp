@@ -10,6 +10,8 @@ constexpr double CentreLatitude = 47.4502;    // degrees north
 constexpr double CentreLongitude = -122.3088; // degrees east
 constexpr double MetresPerDegree = 111320.0;
 constexpr double KnotsPerMetrePerSecond = 1.9438461717893492;
+constexpr double SquawkBoxSpeedDivisor = 127391.90271438679; // the relay's: raw / this x 1.1
+constexpr double SquawkBoxSpeedFactor = 1.1;
 constexpr double LatitudeUnitsPerCircle = 40007000.0;
 constexpr double LongitudeUnitsPerCircle = 4294967296.0;
 
@@ -38,7 +40,8 @@ std::vector<SyntheticPeer> MakeSyntheticPeers(int count) {
     return peers;
 }
 
-PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds) {
+PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds,
+                                 SpeedEncoding encoding) {
     double metresPerSecond = peer.speedKnots / KnotsPerMetrePerSecond;
     double angle = peer.startAngle + metresPerSecond * seconds / peer.radiusMetres;
     double north = peer.radiusMetres * std::cos(angle);
@@ -53,7 +56,10 @@ PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds) {
         heading += 360.0;
 
     PositionFields fields;
-    fields.groundSpeed = static_cast<std::uint32_t>(std::lround(metresPerSecond * 65536.0));
+    double rawSpeed = encoding == SpeedEncoding::SquawkBox
+                          ? peer.speedKnots * SquawkBoxSpeedDivisor / SquawkBoxSpeedFactor
+                          : metresPerSecond * 65536.0;
+    fields.groundSpeed = static_cast<std::uint32_t>(std::lround(rawSpeed));
     fields.verticalSpeed = 0;
     fields.headingWord = (static_cast<std::uint32_t>(heading / 360.0 * 1024.0) & 0x3FFu) << 2;
     fields.latitude = Signed(latitude * LatitudeUnitsPerCircle / 360.0);

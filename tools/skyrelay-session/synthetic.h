@@ -23,7 +23,12 @@ struct SyntheticPeer {
 // shows it.
 std::vector<SyntheticPeer> MakeSyntheticPeers(int count);
 
+// How a peer's simulator puts its ground speed into the message: metres per second with 16
+// fractional bits, or the scale of SquawkBox peers (what the relay decodes with "Using SquawkBox").
+enum class SpeedEncoding { MetresPerSecond, SquawkBox };
+
 // The peer's position message fields after `seconds` of flight.
-PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds);
+PositionFields SyntheticPosition(const SyntheticPeer& peer, double seconds,
+                                 SpeedEncoding encoding = SpeedEncoding::MetresPerSecond);
 
 } // namespace session_host
