@@ -12,6 +12,7 @@ command -v tmux >/dev/null || need+=(tmux)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev googletest)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "setup: installing ${need[*]}"

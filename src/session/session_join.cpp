@@ -2,7 +2,9 @@
 
 #include "session/relay_state.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -151,11 +153,11 @@ dp::BOOL EnumSessionsCallback(const dp::DPSESSIONDESC2* session, std::uint32_t*,
 
     if (relayState.usingSquawkBox == 0) {
         // playerName and "ai", cut to what relayPlayerName holds.
-        char built[PlayerNameSize + 2] = {};
-        std::strncpy(built, playerName, PlayerNameSize - 1);
-        std::strcat(built, "ai");
+        const char* nameEnd = std::find(playerName, playerName + PlayerNameSize - 1, '\0');
+        std::string built(static_cast<const char*>(playerName), nameEnd);
+        built += "ai";
         std::memset(relayPlayerName, 0, sizeof relayPlayerName);
-        std::strncpy(relayPlayerName, built, sizeof relayPlayerName - 1);
+        built.copy(relayPlayerName, sizeof relayPlayerName - 1);
     }
 
     dp::DPNAME name{sizeof(dp::DPNAME), 0, relayPlayerName, nullptr};

@@ -148,7 +148,10 @@ std::string RenderSharedBlockJson(const SharedBlockReading& reading) {
                ",\"verticalSpeed\":" + JsonNumber(record.verticalSpeed) + "}";
     }
     out += "],\"warnings\":[";
-    for (std::size_t i = 0; i < reading.warnings.size(); ++i)
-        out += (i > 0 ? "," : "") + JsonString(reading.warnings[i]);
+    for (std::size_t i = 0; i < reading.warnings.size(); ++i) {
+        if (i > 0)
+            out += ",";
+        out += JsonString(reading.warnings[i]);
+    }
     return out + "]}";
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <bit>
 #include <cstring>
 #include <limits>
@@ -12,15 +14,15 @@ namespace {
 // A block of exactly `size` bytes on the heap, so that a read past its end is caught. Slot i holds
 // latitude i + 1.
 std::vector<std::uint8_t> Block(std::size_t size, std::int32_t state, std::int32_t recordCount) {
-    std::vector<std::uint8_t> full(SharedBlockSize, 0);
     SharedTrafficBlock block{};
     block.state = state;
     block.recordCount = recordCount;
     for (std::size_t i = 0; i < SharedRecordSlots; ++i)
         block.records[i].latitude = static_cast<float>(i + 1);
-    std::memcpy(full.data(), &block, sizeof block);
-    full.resize(size, 0xAB);
-    return full;
+    // Bytes past the block's own size stand for the rest of a larger mapping.
+    std::vector<std::uint8_t> bytes(size, 0xAB);
+    std::memcpy(bytes.data(), &block, std::min(size, sizeof block));
+    return bytes;
 }
 
 bool Mentions(const std::vector<std::string>& warnings, const std::string& part) {

@@ -263,17 +263,20 @@ class DirectPlayStandIn final : public dp::IDirectPlay4A {
         std::optional<wire::Frame> reply =
             Request(wire::Encode(wire::CreatePlayerRequest{requestId, 0, playerName}),
                     wire::FrameKind::CreatePlayerReply, requestId, RequestTimeout);
-        std::optional<wire::CreatePlayerReply> created =
-            reply ? wire::DecodeCreatePlayerReply(reply->body) : std::nullopt;
         {
             std::lock_guard lock(mutex_);
             pendingCreate_.reset();
         }
-        if (!created)
+        if (!reply)
             return dp::ErrNoConnection;
-        if (Failed(created->result))
-            return created->result;
-        *player = created->player;
+        wire::CreatePlayerReply created{};
+        if (auto decoded = wire::DecodeCreatePlayerReply(reply->body))
+            created = *decoded;
+        else
+            return dp::ErrNoConnection;
+        if (Failed(created.result))
+            return created.result;
+        *player = created.player;
         return dp::Ok;
     }
 
