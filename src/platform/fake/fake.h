@@ -109,6 +109,11 @@ struct IconPaint {
 };
 const std::vector<IconPaint>& IconPaints();
 
+// Runs inside the main dialog's modal run (template 102), right after its OnInitDialog, with the
+// dialog's window and handler: a test delivers commands and timer ticks there as a user would.
+// Without it the modal run ends after OnInitDialog.
+void WhileMainDialogRuns(std::function<void(plat::Window, plat::DialogHandler&)> action);
+
 // ---- COM, the session event -------------------------------------------------------------------
 
 bool ComInitialized();

@@ -14,6 +14,7 @@ struct DialogState {
     std::vector<MessageBoxRecord> boxes;
     std::function<void(const MessageBoxRecord&)> whileBoxOpen;
     std::function<void()> whileWaiting;
+    std::function<void(plat::Window, plat::DialogHandler&)> whileMainDialogRuns;
     bool comInitialized = false;
     int liveEvents = 0;
     std::map<plat::Event, bool> events;
@@ -164,6 +165,10 @@ int LiveEvents() {
 bool EventSignalled(plat::Event event) {
     auto it = State().events.find(event);
     return it != State().events.end() && it->second;
+}
+
+void WhileMainDialogRuns(std::function<void(plat::Window, plat::DialogHandler&)> action) {
+    State().whileMainDialogRuns = std::move(action);
 }
 
 void WhileWaiting(std::function<void()> action) {
@@ -360,6 +365,8 @@ int RunModalDialog(const char* templateName, int templateId, DialogHandler* hand
     State().modalWindow = self;
     State().modalResult.reset();
     handler->OnInitDialog(self);
+    if (self == fake::MainWindow() && State().whileMainDialogRuns)
+        State().whileMainDialogRuns(self, *handler);
     int result = State().modalResult.value_or(BoxResultOk);
     State().modalWindow = outer;
     return result;

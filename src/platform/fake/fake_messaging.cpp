@@ -151,6 +151,10 @@ void SetModuleReply(std::uintptr_t reply) {
     State().reply = reply;
 }
 
+void SetLastError(std::uint32_t error) {
+    State().lastError = error;
+}
+
 void SilenceModule(int count, std::uint32_t lastError) {
     State().silentSends = count;
     State().silentError = lastError;

@@ -20,6 +20,7 @@ namespace fake {
 // Windows error values the fake messaging reports.
 inline constexpr std::uint32_t ErrorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
 inline constexpr std::uint32_t ErrorTimeout = 1460;             // ERROR_TIMEOUT
+inline constexpr std::uint32_t ErrorInvalidHandle = 6;          // ERROR_INVALID_HANDLE
 
 // A top-level window of that class appears; the module answers messages sent to it.
 plat::Window AddWindow(const std::string& className);
@@ -48,6 +49,10 @@ void WhileModuleAnswers(std::function<void(std::span<std::uint8_t> area)> action
 // What a real system would have waited: each SleepMs, and the time-out of each unanswered send.
 const std::vector<unsigned>& Sleeps();
 const std::vector<unsigned>& SendTimeoutsWaited();
+
+// The value LastError reports until a fake operation sets another. Closing a handle that is not
+// open (a null mapping, say) sets ErrorInvalidHandle, as CloseHandle does.
+void SetLastError(std::uint32_t error);
 
 // The process id ProcessId reports (0x1A2B unless set).
 void SetProcessId(std::uint32_t id);

@@ -2,6 +2,7 @@
 // test) holds it; views alias its bytes.
 #include "platform/fake/fake_shared_memory.h"
 #include "platform/fake/fake.h"
+#include "platform/fake/fake_messaging.h"
 
 #include <map>
 #include <memory>
@@ -131,7 +132,10 @@ void UnmapView(void* view) {
 int CloseMapping(Mapping mapping) {
     if (fake::Enter("CloseMapping", mapping ? "handle" : "null"))
         return 0;
-    return fake::State().handles.erase(mapping) != 0 ? 1 : 0;
+    if (fake::State().handles.erase(mapping) != 0)
+        return 1;
+    fake::SetLastError(fake::ErrorInvalidHandle);
+    return 0;
 }
 
 } // namespace plat
