@@ -161,6 +161,11 @@ struct JoinCase {
     const char* relayName; // the short name the host must see
 };
 
+// Test names and failures show the case by its label.
+void PrintTo(const JoinCase& joinCase, std::ostream* out) {
+    *out << joinCase.label;
+}
+
 class RelayJoinOverTransport : public RelayJoin, public ::testing::WithParamInterface<JoinCase> {};
 
 // One attempt joins the session through the asked-for transport only (the host is reachable by
@@ -214,7 +219,7 @@ TEST_P(RelayJoinOverTransport, JoinsUnderItsNameAndStartsThePump) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Attempts, RelayJoinOverTransport,
+    Attempt, RelayJoinOverTransport,
     ::testing::Values(JoinCase{"MenuTcpIp", AttemptPath::Menu, 0, 0, "Pilot", "Pilotai"},
                       JoinCase{"MenuIpxSpx", AttemptPath::Menu, 1, 1, "Pilot", "Skyrelay"},
                       JoinCase{"AutomaticTcpIp", AttemptPath::Automatic, 0, 1, "Pilot", "Skyrelay"},
@@ -244,7 +249,7 @@ TEST_F(RelayJoin, ReconnectingFromTheMenuReleasesTheEarlierMembership) {
             ASSERT_TRUE(id) << "attempt " << attempt;
             EXPECT_EQ(relayPlayerId, *id);
             if (previous) {
-                EXPECT_TRUE(
+                ASSERT_TRUE(
                     HostSaid(host, "left: Pilotai (player " + std::to_string(*previous) + ")"))
                     << "attempt " << attempt;
             }
