@@ -202,9 +202,9 @@ TEST(RelayEndToEnd, AutomaticConnectionPublishesTheFirstAircraftAndClearsTheBloc
 
     // The pilots keep sending, so every picture holds ALPHA and CHARLIE until the test ends.
     std::string script = "join ALPHA\njoin BRAVO\njoin CHARLIE\njoin Pilot\n";
-    for (int round = 0; round < 600; ++round)
+    for (int round = 0; round < 300; ++round)
         script += ScriptLine("ALPHA", Alpha) + ScriptLine("BRAVO", Bravo) +
-                  ScriptLine("CHARLIE", Charlie) + ScriptLine("Pilot", OwnAircraft) + "wait 250\n";
+                  ScriptLine("CHARLIE", Charlie) + ScriptLine("Pilot", OwnAircraft) + "wait 500\n";
 
     std::string simLog = dir + "/sim.log";
     ChildProcess sim({std::string(SKYRELAY_BIN_DIR) + "/skyrelay-sim", "--log", simLog});
@@ -260,8 +260,14 @@ TEST(RelayEndToEnd, AutomaticConnectionPublishesTheFirstAircraftAndClearsTheBloc
     std::multiset<std::string> expectedRecords{RecordBytes(alphaRecord),
                                                RecordBytes(MakeSharedRecord(charlie))};
 
+    // The host prints a line per message: keep its pipe from filling up while polling.
+    auto keepReading = [&] {
+        host.WaitForLine("\x01", 1ms);
+        sim.WaitForLine("\x01", 1ms);
+    };
     SharedTrafficBlock seen{};
     EXPECT_TRUE(Eventually([&] {
+        keepReading();
         seen = block.Read();
         return seen.state == 2 && seen.recordCount == 2 && Records(seen, 2) == expectedRecords;
     })) << "state "
@@ -269,6 +275,7 @@ TEST(RelayEndToEnd, AutomaticConnectionPublishesTheFirstAircraftAndClearsTheBloc
 
     std::set<std::string> writes;
     EXPECT_TRUE(Eventually([&] {
+        keepReading();
         writes.clear();
         for (const std::string& line : FileLines(simLog))
             if (line.rfind("write 0x1F80 ", 0) == 0)
