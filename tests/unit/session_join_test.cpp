@@ -149,6 +149,7 @@ TEST_F(SessionJoin, SessionEnumerationOpensTheFirstSessionThatTakesAPlayer) {
     EXPECT_EQ(fake::CallCount("Open"), 0);
 
     // A failed Open stops the enumeration at once.
+    TearDown();
     SetUp();
     OfferSessions(2);
     fake::FailCall("Open", 1, dp::ErrGeneric);
@@ -235,6 +236,7 @@ TEST_F(SessionJoin, LaterMatchingConnectionsAreSkippedOnceJoined) {
     EXPECT_EQ(Initialized(), std::vector<std::string>{TcpAddress});
     EXPECT_EQ(fake::CallCount("CreatePlayer"), 1);
 
+    TearDown();
     SetUp();
     fake::Connections().push_back({"Second TCP/IP Connection", {'2', 0}});
     OfferSessions(1);
