@@ -21,7 +21,8 @@ std::vector<std::uint8_t> Block(std::size_t size, std::int32_t state, std::int32
         block.records[i].latitude = static_cast<float>(i + 1);
     // Bytes past the block's own size stand for the rest of a larger mapping.
     std::vector<std::uint8_t> bytes(size, 0xAB);
-    std::memcpy(bytes.data(), &block, std::min(size, sizeof block));
+    if (size > 0)
+        std::memcpy(bytes.data(), &block, std::min(size, sizeof block));
     return bytes;
 }
 
