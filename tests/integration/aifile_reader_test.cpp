@@ -1,5 +1,6 @@
 // The "AIFile" block as another process sees it: the relay's code writes a real POSIX shared memory
 // object, and skyrelay-aifile, started as a separate program, reads it.
+#include "platform/messaging.h"
 #include "traffic/shared_block.h"
 
 #include <gtest/gtest.h>
@@ -197,6 +198,13 @@ TEST_F(AIFileReader, AnExistingBlockIsOpenedAndKeepsItsRecordsAfterExit) {
     std::memcpy(&seen, other.bytes, sizeof seen);
     EXPECT_EQ(seen.records[0].latitude, 10.5f);
     EXPECT_EQ(seen.records[1].altitude, 4000.0f);
+}
+
+// With no block ever opened, the release at exit fails the way Windows' CloseHandle does, with a
+// last error the application turns into its failure value.
+TEST_F(AIFileReader, ReleaseWithoutABlockFailsWithInvalidHandle) {
+    EXPECT_EQ(ReleaseSharedTrafficBlock(), 0);
+    EXPECT_EQ(plat::LastError(), 6u); // ERROR_INVALID_HANDLE
 }
 
 TEST_F(AIFileReader, ASmallerBlockIsRefusedAndLeftUntouched) {

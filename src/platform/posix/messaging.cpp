@@ -2,6 +2,7 @@
 // class's socket in the runtime directory; registered messages and global atoms are tables of this
 // process, so a send carries their names along; the reply is awaited up to the time-out.
 #include "platform/messaging.h"
+#include "platform/posix/posix_backend.h"
 #include "platform/posix/window_messages.h"
 
 #include <cerrno>
@@ -44,6 +45,16 @@ Tables& State() {
 }
 
 thread_local std::uint32_t lastError = 0;
+
+} // namespace
+
+namespace posix {
+void SetLastError(std::uint32_t error) {
+    lastError = error;
+}
+} // namespace posix
+
+namespace {
 
 // A connected socket to the class's listener, or -1.
 int ConnectToClass(const std::string& className) {

@@ -3,6 +3,7 @@
 
 #include "platform/types.h"
 
+#include <cstdint>
 #include <string>
 
 namespace posix {
@@ -20,6 +21,10 @@ bool MakeDirs(const std::string& path);
 
 // The POSIX shared memory name for a Windows mapping name: "/" + $SKYRELAY_SHM_PREFIX + name.
 std::string SharedMemoryName(const std::string& name);
+
+// Sets the calling thread's last-error value, as the Windows call being stood in for would.
+void SetLastError(std::uint32_t error);
+inline constexpr std::uint32_t ErrorInvalidHandle = 6; // ERROR_INVALID_HANDLE
 
 // The file descriptor behind a session event (an eventfd, readable while signalled), -1 for none.
 int EventDescriptor(plat::Event event);

@@ -101,9 +101,13 @@ void UnmapView(void* view) {
 }
 
 int CloseMapping(Mapping mapping) {
-    if (mapping == nullptr)
+    if (mapping == nullptr) {
+        posix::SetLastError(posix::ErrorInvalidHandle);
         return 0;
+    }
     int result = close(mapping->fd) == 0 ? 1 : 0;
+    if (result == 0)
+        posix::SetLastError(posix::ErrorInvalidHandle);
     if (mapping->created)
         shm_unlink(mapping->name.c_str());
     delete mapping;
