@@ -19,20 +19,8 @@ cleanup() {
 trap cleanup EXIT
 log="$work/commands.log"
 
-screen() { tmux capture-pane -p -t "$session"; }
-fail() {
-    echo "FAIL: $1"
-    screen
-    exit 1
-}
-# Waits up to 10 s for the screen to show a line matching an extended regular expression.
-wait_for() {
-    for _ in $(seq 1 100); do
-        if screen | grep -qE -- "$1"; then return 0; fi
-        sleep 0.1
-    done
-    fail "the screen never showed /$1/"
-}
+# shellcheck source=tmux_screen.bash
+source "$(dirname "$0")/tmux_screen.bash"
 ticks() { screen | sed -n 's/.*Ticks: \([0-9]*\).*/\1/p' | head -n 1; }
 
 tmux new-session -d -s "$session" -x 100 -y 50 \

@@ -27,19 +27,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-screen() { tmux capture-pane -p -t "$session"; }
-fail() {
-    echo "FAIL: $1"
-    screen
-    exit 1
-}
-wait_for() {
-    for _ in $(seq 1 200); do
-        if screen | grep -qE -- "$1"; then return 0; fi
-        sleep 0.1
-    done
-    fail "the screen never showed /$1/"
-}
+# shellcheck source=tmux_screen.bash
+source "$(dirname "$0")/tmux_screen.bash"
 
 # No settings and no registry: the relay says it cannot find the simulator, then runs on.
 tmux new-session -d -s "$session" -x 100 -y 50 \
