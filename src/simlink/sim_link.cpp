@@ -27,6 +27,13 @@ std::uint32_t GetU32(const std::uint8_t* at) {
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
+// Stores a failure that counts towards the link's failure limit, and returns 0.
+int CountedFailure(SimLinkResult* result, SimLinkResult code) {
+    Store(result, code);
+    CountLinkFailure();
+    return 0;
+}
+
 std::uint32_t QueuedBytes() {
     return static_cast<std::uint32_t>(simLink.cursor - simLink.areaBase);
 }
@@ -116,14 +123,10 @@ void CountLinkFailure() {
 int SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination,
                 SimLinkResult* result) {
     if (simLink.areaBase == nullptr) {
-        Store(result, SimLinkResult::NotOpen);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::NotOpen);
     }
     if (!Fits(ReadHeaderSize, size) || simLink.readCount >= MaxQueuedReads) {
-        Store(result, SimLinkResult::AreaFull);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::AreaFull);
     }
     std::uint8_t* record = simLink.cursor;
     PutU32(record, ReadRecordType);
@@ -141,14 +144,10 @@ int SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination,
 int SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source,
                  SimLinkResult* result) {
     if (simLink.areaBase == nullptr) {
-        Store(result, SimLinkResult::NotOpen);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::NotOpen);
     }
     if (!Fits(WriteHeaderSize, size)) {
-        Store(result, SimLinkResult::AreaFull);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::AreaFull);
     }
     std::uint8_t* record = simLink.cursor;
     PutU32(record, WriteRecordType);
@@ -163,14 +162,10 @@ int SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source,
 
 int SimLinkProcess(SimLinkResult* result) {
     if (simLink.areaBase == nullptr) {
-        Store(result, SimLinkResult::NotOpen);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::NotOpen);
     }
     if (simLink.cursor == simLink.areaBase) {
-        Store(result, SimLinkResult::NothingQueued);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, SimLinkResult::NothingQueued);
     }
     // From here on the batch leaves the queue, whatever the outcome. The list of reads stays in
     // place until the walk has used it.
@@ -190,9 +185,8 @@ int SimLinkProcess(SimLinkResult* result) {
             plat::SleepMs(SendRetryPauseMs);
     }
     if (!answered) {
-        Store(result, plat::LastError() == 0 ? SimLinkResult::NoAnswer : SimLinkResult::SendError);
-        CountLinkFailure();
-        return 0;
+        return CountedFailure(result, plat::LastError() == 0 ? SimLinkResult::NoAnswer
+                                                             : SimLinkResult::SendError);
     }
     if (reply != 1) {
         Store(result, SimLinkResult::BadReply);
