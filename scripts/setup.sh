@@ -13,6 +13,10 @@ command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev googletest)
 [ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
+[ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
+command -v wine >/dev/null || need+=(wine wine64)
+command -v Xvfb >/dev/null || need+=(xvfb)
 
 if [ ${#need[@]} -gt 0 ]; then
     echo "setup: installing ${need[*]}"
