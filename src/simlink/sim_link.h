@@ -100,6 +100,11 @@ int SimLinkOpen(std::uint32_t requestedVersion, SimLinkResult* result);
 // Releases what the open acquired; harmless on a closed link.
 void SimLinkClose();
 
+// True while the link is open (between a successful SimLinkOpen and SimLinkClose).
+inline bool SimLinkIsOpen() {
+    return simLink.areaBase != nullptr;
+}
+
 // Queues a read of size bytes at a simulator offset; the value reaches destination (which may be
 // null to drop it) when a later SimLinkProcess succeeds.
 int SimLinkRead(std::uint32_t offset, std::uint32_t size, void* destination, SimLinkResult* result);

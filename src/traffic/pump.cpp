@@ -33,10 +33,15 @@ void OnPumpTimer() {
 }
 
 void PublishTraffic() {
-    // One exchange per aircraft, each a single 40-byte write at the same offset.
+    // One exchange per aircraft, each a single 40-byte write at the same offset. Before the
+    // simulator is found (a menu join can come first) only "AIFile" gets the picture: calls on a
+    // closed link would count as link failures and soon stop the detection that opens it.
+    bool linkOpen = SimLinkIsOpen();
     for (std::size_t i = 0; i < trafficTable.count; ++i) {
         const TrafficEntry& entry = trafficTable.entries[i];
         workingBlock.records[i] = MakeSharedRecord(entry);
+        if (!linkOpen)
+            continue;
         SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);
         SimLinkProcess(&lastExchangeResult);
     }

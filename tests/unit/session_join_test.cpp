@@ -7,6 +7,9 @@
 #include "session/session_join.h"
 #include "simlink/sim_link.h"
 #include "traffic/pump.h"
+#include "traffic/session_messages.h"
+#include "traffic/shared_block.h"
+#include "traffic/traffic_table.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +151,15 @@ TEST_F(SessionJoin, SessionEnumerationOpensTheFirstSessionThatTakesAPlayer) {
     OnAutoConnectTimer();
     EXPECT_EQ(fake::CallCount("Open"), 0);
 
+    // The time-out is its bit, whatever other bits come with it, even with a session given.
+    ASSERT_EQ(plat::CreateDirectPlay(&sessionObject), dp::Ok);
+    dp::DPSESSIONDESC2 offered{};
+    for (std::uint32_t flags : {0x1u, 0x3u, 0x80000001u})
+        EXPECT_EQ(EnumSessionsCallback(&offered, nullptr, flags, nullptr), dp::False) << flags;
+    EXPECT_EQ(fake::CallCount("Open"), 0);
+    EXPECT_EQ(EnumSessionsCallback(&offered, nullptr, 0x2u, nullptr), dp::False);
+    EXPECT_EQ(fake::CallCount("Open"), 1);
+
     // A failed Open stops the enumeration at once.
     TearDown();
     SetUp();
@@ -213,19 +225,30 @@ TEST_F(SessionJoin, FailedInitialisationReleasesTheObjectOnlyAfterItsEnumeration
     EXPECT_NE(release, calls.end());
 }
 
-TEST_F(SessionJoin, HundredFailedAutomaticAttemptsLeaveNoObjectsBehind) {
-    for (int i = 0; i < 100; ++i) {
-        if (i % 3 == 0)
-            fake::FailCall("InitializeConnection", fake::CallCount("InitializeConnection") + 1,
-                           dp::ErrGeneric);
-        if (i % 5 == 0)
-            fake::FailCall("EnumConnections", fake::CallCount("EnumConnections") + 1,
-                           dp::ErrGeneric);
-        OnAutoConnectTimer();
-        EXPECT_LE(fake::LiveDirectPlayObjects(), 1) << i;
-        EXPECT_EQ(fake::LiveLobbyObjects(), 0) << i;
+TEST_F(SessionJoin, HundredFailedAttemptsLeaveNoObjectsBehind) {
+    for (bool menu : {false, true}) {
+        TearDown();
+        SetUp();
+        for (int i = 0; i < 100; ++i) {
+            // A menu attempt initialises every connection, each on an object of its own.
+            if (menu || i % 3 == 0)
+                fake::FailCall("InitializeConnection",
+                               fake::CallCount("InitializeConnection") + 1 + (menu ? i % 3 : 0),
+                               dp::ErrGeneric);
+            if (i % 5 == 0)
+                fake::FailCall("EnumConnections", fake::CallCount("EnumConnections") + 1,
+                               dp::ErrGeneric);
+            if (menu)
+                ConnectFromMenu(i % 2 == 0 ? TcpIpCommand : IpxSpxCommand);
+            else
+                OnAutoConnectTimer();
+            EXPECT_LE(fake::LiveDirectPlayObjects(), 1) << menu << " " << i;
+            EXPECT_EQ(fake::LiveLobbyObjects(), 0) << menu << " " << i;
+        }
+        if (!menu) {
+            EXPECT_EQ(fake::DirectPlayObjectsCreated(), 100);
+        }
     }
-    EXPECT_EQ(fake::DirectPlayObjectsCreated(), 100);
 }
 
 TEST_F(SessionJoin, LaterMatchingConnectionsAreSkippedOnceJoined) {
@@ -376,11 +399,50 @@ TEST_F(Scheduler, MenuConnectionBeforeDetectionKeepsDetectionGoing) {
     EXPECT_TRUE(fake::TimerRunning(DetectTimer));
     EXPECT_EQ(fake::ControlText(StatusLineControl), "Connected to a session");
 
+    // An aircraft heard on every tick: "AIFile" gets it, the closed link is never called, so no
+    // failure is counted and detection goes on.
+    std::vector<std::uint8_t> position(58, 0);
+    position[0] = PositionMessageType & 0xFF;
+    position[1] = PositionMessageType >> 8;
+    position[30] = 100; // ground speed well above 30
+    fake::SetPlayerName(9, "PEER");
+    ResetTrafficTable();
+    ResetDrainState();
+    ResetSharedTrafficBlock();
+    fake::ClearCalls();
+    for (int tick = 0; tick < 24; ++tick) {
+        fake::QueueMessage(position, 9);
+        OnPumpTimer();
+    }
+    EXPECT_TRUE(fake::CallsOf("SendWithTimeout").empty());
+    EXPECT_EQ(relayState.linkFailureCount, 0);
+    EXPECT_EQ(lastExchangeResult, SimLinkResult::Ok);
+    EXPECT_TRUE(fake::TimerRunning(DetectTimer));
+    EXPECT_EQ(workingBlock.recordCount, 1);
+    EXPECT_EQ(workingBlock.records[0].groundSpeed,
+              MakeSharedRecord(trafficTable.entries[0]).groundSpeed);
+    EXPECT_EQ(fake::ControlText(StatusLineControl), "Connected to a session");
+
     SimulatorAppears();
     EXPECT_TRUE(fake::FireTimer(DetectTimer));
     EXPECT_EQ(relayState.simDetected, 1);
     EXPECT_EQ(fake::ControlText(StatusLineControl), "Connected to a session");
     EXPECT_NE(simLink.areaBase, nullptr);
+
+    // The next publication writes the aircraft with one exchange.
+    int exchanges = fake::ModuleMessages();
+    for (int tick = 0; tick < 4; ++tick) {
+        fake::QueueMessage(position, 9);
+        OnPumpTimer();
+    }
+    EXPECT_EQ(fake::ModuleMessages(), exchanges + 1);
+    std::string hex;
+    for (std::size_t i = 0; i < sizeof(TrafficEntry); ++i) {
+        static const char digits[] = "0123456789abcdef";
+        auto byte = reinterpret_cast<const std::uint8_t*>(&trafficTable.entries[0])[i];
+        hex += {digits[byte >> 4], digits[byte & 15]};
+    }
+    EXPECT_EQ(fake::ModuleLog().back(), "write 0x1F80 40 " + hex);
 
     // Once detected, a menu command stops detection as before.
     ConnectFromMenu(IpxSpxCommand);
