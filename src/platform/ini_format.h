@@ -80,6 +80,9 @@ inline Line ParseLine(std::string_view text) {
 // The value of a key in a section, quotes removed; nullopt when the section or the key is missing.
 inline std::optional<std::string> FindValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
+    // Names are matched without their outer blanks, as the file's own names are read.
+    section = Trim(section);
+    key = Trim(key);
     bool inSection = false;
     for (std::string_view raw : SplitLines(text)) {
         Line line = ParseLine(raw);
@@ -95,15 +98,15 @@ inline std::optional<std::string> FindValue(std::string_view text, std::string_v
     return std::nullopt;
 }
 
-// Whether a write keeps the file's structure: a line break in any part, a ']' in the section name
-// or an '=' in the key would make other sections or keys out of the value.
+// Whether a write keeps the file's structure: a line break in any part, a ']' in the section name,
+// an '=' in the key or a key starting with '[' would make other sections or keys out of the value.
 inline bool CanStore(std::string_view section, std::string_view key, std::string_view value) {
     auto hasBreak = [](std::string_view s) {
         return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
     };
     return !hasBreak(section) && !hasBreak(key) && !hasBreak(value) &&
            section.find(']') == std::string_view::npos && key.find('=') == std::string_view::npos &&
-           !Trim(section).empty() && !Trim(key).empty();
+           !Trim(section).empty() && !Trim(key).empty() && Trim(key).front() != '[';
 }
 
 // The text with key set to value in section: an existing key's line is replaced; a new key goes
@@ -111,6 +114,8 @@ inline bool CanStore(std::string_view section, std::string_view key, std::string
 // the end. Every line of the result ends in CRLF.
 inline std::string SetValue(std::string_view text, std::string_view section, std::string_view key,
                             std::string_view value) {
+    section = Trim(section);
+    key = Trim(key);
     std::vector<std::string_view> lines = SplitLines(text);
     std::string entry = std::string(key) + "=" + std::string(value);
     std::string header = "[" + std::string(section) + "]";

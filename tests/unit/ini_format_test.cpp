@@ -69,6 +69,11 @@ TEST(IniFormat, RefusesWritesThatWouldChangeTheFileStructure) {
     EXPECT_FALSE(ini::CanStore("Sky]relay", "FSPath", "v"));
     EXPECT_FALSE(ini::CanStore("Skyrelay", "FS=Path", "v"));
     EXPECT_FALSE(ini::CanStore(" ", "FSPath", "v"));
+    EXPECT_FALSE(ini::CanStore("Skyrelay", " [FSPath", "v")); // would read back as a section
+    // Outer blanks of the names are not part of them, on the way in as on the way out.
+    std::string written = ini::SetValue("[Skyrelay]\r\n", "\tSkyrelay ", " FSPath", "v");
+    EXPECT_EQ(written, "[Skyrelay]\r\nFSPath=v\r\n");
+    EXPECT_EQ(ini::FindValue(written, " Skyrelay\t", "FSPath "), "v");
 }
 
 } // namespace

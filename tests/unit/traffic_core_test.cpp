@@ -270,13 +270,15 @@ TEST_F(TrafficCore, IgnoresTheUsersOwnAircraftShortMessagesAndNamelessSenders) {
     fake::SetPlayerName(7, "Me", "My long name"); // the user's own aircraft
     fake::SetPlayerName(8, std::nullopt, "Long"); // no short name
     fake::SetPlayerName(9, "Peer");
+    fake::SetRawPlayerName(10, {'P', 'e', 'e', 'r'}, 0); // not terminated inside its record
     auto bytes = PositionBytes(RawPosition{});
     EXPECT_EQ(HandleSessionMessage(bytes.data(), 58, 7), dp::Ok);
     EXPECT_EQ(HandleSessionMessage(bytes.data(), 58, 8), dp::Ok);
+    EXPECT_EQ(HandleSessionMessage(bytes.data(), 58, 10), dp::Ok);
     EXPECT_EQ(HandleSessionMessage(bytes.data(), 57, 9), dp::Ok); // one byte short
     EXPECT_EQ(HandleSessionMessage(bytes.data(), 3, 9), dp::Ok);
     EXPECT_EQ(trafficTable.count, 0);
-    EXPECT_EQ(fake::CallCount("GetPlayerName"), 4); // two each; the short ones ask nothing
+    EXPECT_EQ(fake::CallCount("GetPlayerName"), 6); // two each; the short ones ask nothing
 
     EXPECT_EQ(HandleSessionMessage(bytes.data(), 58, 9), dp::Ok);
     ASSERT_EQ(trafficTable.count, 1);

@@ -2,6 +2,7 @@
 #include "platform/fake/fake_directplay.h"
 #include "platform/fake/fake.h"
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <map>
@@ -17,6 +18,10 @@ struct QueuedMessage {
 struct PlayerNames {
     std::optional<std::string> shortName;
     std::optional<std::string> longName;
+    // A record as a broken provider might fill it: these bytes after the DPNAME, the short name
+    // pointing rawShortOffset bytes into them, no long name; the names above are then unused.
+    std::optional<std::vector<std::uint8_t>> rawTail;
+    std::size_t rawShortOffset = 0;
 };
 
 std::vector<std::uint8_t> Bytes(const std::string& text) {
@@ -232,6 +237,8 @@ class FakeDirectPlay final : public dp::IDirectPlay4A {
         if (it == State().names.end())
             return dp::ErrInvalidPlayer;
         const PlayerNames& names = it->second;
+        if (names.rawTail)
+            return RawPlayerName(names, data, dataSize);
         std::size_t needed = sizeof(dp::DPNAME);
         if (names.shortName)
             needed += names.shortName->size() + 1;
@@ -253,6 +260,24 @@ class FakeDirectPlay final : public dp::IDirectPlay4A {
             std::memcpy(next, names.longName->c_str(), names.longName->size() + 1);
             record.lpszLongNameA = next;
         }
+        std::memcpy(bytes, &record, sizeof record);
+        *dataSize = static_cast<std::uint32_t>(needed);
+        return dp::Ok;
+    }
+
+    static HRESULT RawPlayerName(const PlayerNames& names, void* data, std::uint32_t* dataSize) {
+        const std::vector<std::uint8_t>& tail = *names.rawTail;
+        std::size_t needed = sizeof(dp::DPNAME) + tail.size();
+        if (data == nullptr || *dataSize < needed) {
+            *dataSize = static_cast<std::uint32_t>(needed);
+            return dp::ErrBufferTooSmall;
+        }
+        auto bytes = static_cast<char*>(data);
+        if (!tail.empty())
+            std::memcpy(bytes + sizeof(dp::DPNAME), tail.data(), tail.size());
+        dp::DPNAME record{sizeof(dp::DPNAME), 0,
+                          bytes + sizeof(dp::DPNAME) + std::min(names.rawShortOffset, tail.size()),
+                          nullptr};
         std::memcpy(bytes, &record, sizeof record);
         *dataSize = static_cast<std::uint32_t>(needed);
         return dp::Ok;
@@ -348,7 +373,17 @@ std::size_t QueuedMessages() {
 
 void SetPlayerName(dp::DPID player, std::optional<std::string> shortName,
                    std::optional<std::string> longName) {
-    State().names[player] = PlayerNames{std::move(shortName), std::move(longName)};
+    PlayerNames names;
+    names.shortName = std::move(shortName);
+    names.longName = std::move(longName);
+    State().names[player] = std::move(names);
+}
+
+void SetRawPlayerName(dp::DPID player, std::vector<std::uint8_t> tail, std::size_t shortOffset) {
+    PlayerNames names;
+    names.rawTail = std::move(tail);
+    names.rawShortOffset = shortOffset;
+    State().names[player] = std::move(names);
 }
 
 int LiveDirectPlayObjects() {

@@ -35,6 +35,10 @@ std::size_t QueuedMessages();
 // A player's names as GetPlayerName reports them; nullopt is an absent (null) name.
 void SetPlayerName(dp::DPID player, std::optional<std::string> shortName,
                    std::optional<std::string> longName = std::nullopt);
+// A name record as a broken provider might fill it: the DPNAME, then `tail`, with the short name
+// pointing shortOffset bytes into the tail (at most its end) and no long name. A tail without a
+// zero byte after that point is a short name not terminated inside its record.
+void SetRawPlayerName(dp::DPID player, std::vector<std::uint8_t> tail, std::size_t shortOffset);
 
 // Objects alive (created and not yet released to zero), created in all, and lobby objects alive.
 int LiveDirectPlayObjects();
