@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Draws icon 103 (Part 1.2): an aircraft seen from above on a blue tile, as a Windows .ico with
+"""Draws icon 103: an aircraft seen from above on a blue tile, as a Windows .ico with
 two 16-colour images, 32 x 32 and 16 x 16. Usage: make_icon.py OUTPUT.ico"""
 import struct
 import sys

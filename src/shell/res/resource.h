@@ -1,5 +1,5 @@
-// Resource and command identifiers of skyrelay.rc (Part 1.2). The menu "IDR_MENU1" and the dialog
-// "ABOUTBOX" are named resources, so their names are not defined here.
+// Resource and command identifiers of skyrelay.rc; the core uses the same numbers. The menu
+// "IDR_MENU1" and the dialog "ABOUTBOX" are named resources, so their names are not defined here.
 #pragma once
 
 #define IDS_ABOUTBOX 101
