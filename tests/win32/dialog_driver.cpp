@@ -19,7 +19,7 @@ namespace {
 constexpr char Usage[] =
     "usage: dialog_driver SKYRELAY.EXE STEP...\n"
     "steps: sim=PROGRAM.EXE  start  box=TEXT  ready  caption=TEXT  status=TEXT  path=TEXT\n"
-    "       menu=LAYOUT  states=ID:STATE,...  sysmenu=END  icons=BIG,SMALL  command=ID  "
+    "       menu=LAYOUT  states=ID:STATE,...  sysmenu=END  icons=BIG,SMALL,DRAG  command=ID  "
     "syscommand=ID\n"
     "       ini=KEY:VALUE  about  key=enter|escape  exited\n";
 
@@ -176,7 +176,8 @@ void Ready(const std::string& step) {
 
 void CheckBox(const std::string& step, const std::string& text) {
     HWND box = nullptr;
-    if (!WaitFor([&] { return (box = FindOther(nullptr)) != nullptr; }))
+    // A box is filled in before it is shown.
+    if (!WaitFor([&] { return (box = FindOther(nullptr)) != nullptr && IsWindowVisible(box); }))
         Fail(step, "no message box appeared");
     Expect(step, "the box's text", ControlText(box, BoxTextControl), text);
     Expect(step, "the box's caption", WindowText(box), "Skyrelay");
@@ -190,7 +191,9 @@ void CheckBox(const std::string& step, const std::string& text) {
 
 void CheckAbout(const std::string& step) {
     HWND about = nullptr;
-    if (!WaitFor([&] { return (about = FindOther("About Skyrelay")) != nullptr; }))
+    if (!WaitFor([&] {
+            return (about = FindOther("About Skyrelay")) != nullptr && IsWindowVisible(about);
+        }))
         Fail(step, "the About box did not appear");
     bool versionShown = false;
     for (HWND child = GetWindow(about, GW_CHILD); child != nullptr;
@@ -291,7 +294,7 @@ void RunStep(const char* program, const std::string& step) {
         Expect(step, "the system menu's end", probe->systemMenu, value);
     } else if (name == "icons") {
         AskProbe(step);
-        Expect(step, "the window's big and small icons", probe->icons, value);
+        Expect(step, "the window's big, small and drag icons", probe->icons, value);
     } else if (name == "command")
         PostMessageA(mainDialog, WM_COMMAND, std::strtoul(value.c_str(), nullptr, 0), 0);
     else if (name == "syscommand")

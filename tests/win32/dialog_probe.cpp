@@ -65,9 +65,11 @@ void Answer(HWND dialog) {
                       DescribeMenu(GetMenu(dialog)).c_str());
         std::snprintf(answer->systemMenu, sizeof answer->systemMenu, "%s",
                       DescribeSystemMenuEnd(GetSystemMenu(dialog, FALSE)).c_str());
-        std::snprintf(answer->icons, sizeof answer->icons, "%d,%d",
-                      SendMessageA(dialog, WM_GETICON, ICON_BIG, 0) != 0 ? 1 : 0,
-                      SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0) != 0 ? 1 : 0);
+        LRESULT big = SendMessageA(dialog, WM_GETICON, ICON_BIG, 0);
+        LRESULT small = SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0);
+        LRESULT drag = SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0);
+        std::snprintf(answer->icons, sizeof answer->icons, "%d,%d,%d", big != 0 ? 1 : 0,
+                      small != 0 ? 1 : 0, big != 0 && drag == big ? 1 : 0);
         InterlockedIncrement(&answer->serial);
         UnmapViewOfFile(view);
     }

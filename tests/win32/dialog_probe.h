@@ -22,8 +22,8 @@ struct ProbeAnswer {
     char menu[1024];
     // The system menu's last two items: "-|&About Skyrelay=16" ('-' for a separator).
     char systemMenu[256];
-    // The window's icons as WM_GETICON gives them inside the process: "big,small", 1 for one
-    // that is set, 0 for none.
+    // The window's icons inside the process: "big,small,drag", 1 where WM_GETICON gives an icon
+    // and where WM_QUERYDRAGICON answers with the big one, 0 otherwise.
     char icons[8];
 };
 

@@ -57,7 +57,7 @@ for key in "$key8" "$key7" "$key6"; do registry "$key"; done
 
 settings 'FSPath=C:\FS2002\' UsingSB=0 ManualConnect=0
 check "main window, menus, toggles saved at once, File > Exit zeroes AIFile" \
-    start ready caption=Skyrelay status= 'path=C:\FS2002\' icons=1,1 \
+    start ready caption=Skyrelay status= 'path=C:\FS2002\' icons=1,1,1 \
     'menu=&File:FS Path=135,0;E&xit=57665,0|Multiplayer connect:TCP/IP=154,0;IPX/SPX=155,0|Config:Using SquawkBox=156,0;Manual connect only=157,0' \
     'sysmenu=-|&About Skyrelay=16' \
     command=156 ini=UsingSB:1 states=156:8,157:0,154:1,155:1 \
