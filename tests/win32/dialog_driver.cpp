@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +20,11 @@ namespace {
 
 constexpr char Usage[] =
     "usage: dialog_driver SKYRELAY.EXE STEP...\n"
-    "steps: sim=PROGRAM.EXE  start  box=TEXT  ready  caption=TEXT  status=TEXT  path=TEXT\n"
+    "steps: sim=PROGRAM.EXE  start  box=TEXT  freebox=TEXT  ready  caption=TEXT  status=TEXT  "
+    "path=TEXT\n"
     "       menu=LAYOUT  states=ID:STATE,...  sysmenu=END  icons=BIG,SMALL,DRAG  command=ID  "
     "syscommand=ID\n"
-    "       ini=KEY:VALUE  about  key=enter|escape  exited\n";
+    "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  exited\n";
 
 constexpr DWORD WaitMs = 8000;      // for any one thing to appear or change
 constexpr DWORD WholeRunMs = 90000; // the watchdog's limit for the whole run
@@ -174,7 +177,8 @@ void Ready(const std::string& step) {
     std::memset(aiView, 0xA5, AiFileSize);
 }
 
-void CheckBox(const std::string& step, const std::string& text) {
+// A message box: its text, its caption "Skyrelay", and its owner (the main dialog, or none).
+void CheckBox(const std::string& step, const std::string& text, bool owned) {
     HWND box = nullptr;
     // A box is filled in before it is shown.
     if (!WaitFor([&] { return (box = FindOther(nullptr)) != nullptr && IsWindowVisible(box); }))
@@ -182,8 +186,10 @@ void CheckBox(const std::string& step, const std::string& text) {
     Expect(step, "the box's text", ControlText(box, BoxTextControl), text);
     Expect(step, "the box's caption", WindowText(box), "Skyrelay");
     HWND owner = GetWindow(box, GW_OWNER);
-    if (owner == nullptr || owner != FindMainDialog())
+    if (owned && (owner == nullptr || owner != FindMainDialog()))
         Fail(step, "the box is not owned by the main dialog");
+    if (!owned && owner != nullptr)
+        Fail(step, "the box has an owner");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     if (!WaitFor([&] { return !IsWindow(box); }))
         Fail(step, "the box did not close");
@@ -204,6 +210,29 @@ void CheckAbout(const std::string& step) {
     PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
     if (!WaitFor([&] { return !IsWindow(about); }))
         Fail(step, "OK did not close the About box");
+}
+
+// File > FS Path's folder browser, closed with OK on the folder it starts at (the desktop) or with
+// Cancel. (Wine's browser ignores a folder typed into its edit box.)
+void Browse(const std::string& step, const std::string& button) {
+    HWND browser = nullptr;
+    if (!WaitFor(
+            [&] { return (browser = FindOther(nullptr)) != nullptr && IsWindowVisible(browser); }))
+        Fail(step, "the folder browser did not appear");
+    PostMessageA(GetDlgItem(browser, button == "ok" ? IDOK : IDCANCEL), BM_CLICK, 0, 0);
+    if (!WaitFor([&] { return !IsWindow(browser); }))
+        Fail(step, "the folder browser did not close");
+}
+
+// An expected text with %DESKTOP% standing for the desktop folder's path.
+std::string Expand(std::string text) {
+    const std::string token = "%DESKTOP%";
+    auto at = text.find(token);
+    if (at == std::string::npos)
+        return text;
+    char desktop[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, 0, desktop);
+    return text.replace(at, token.size(), desktop);
 }
 
 // "156:8,154:1": each item's check (8) and gray (1) bits as the probe read them.
@@ -269,13 +298,16 @@ void CheckExited(const std::string& step) {
 
 void RunStep(const char* program, const std::string& step) {
     std::string name = step.substr(0, step.find('='));
-    std::string value = step.find('=') == std::string::npos ? "" : step.substr(step.find('=') + 1);
+    std::string value =
+        step.find('=') == std::string::npos ? "" : Expand(step.substr(step.find('=') + 1));
     if (name == "sim")
         Start(step, value.c_str(), &sim);
     else if (name == "start")
         Start(step, program, &relay);
     else if (name == "box")
-        CheckBox(step, value);
+        CheckBox(step, value, true);
+    else if (name == "freebox")
+        CheckBox(step, value, false);
     else if (name == "ready")
         Ready(step);
     else if (name == "caption")
@@ -301,6 +333,8 @@ void RunStep(const char* program, const std::string& step) {
         PostMessageA(mainDialog, WM_SYSCOMMAND, std::strtoul(value.c_str(), nullptr, 0), 0);
     else if (name == "ini")
         CheckIni(step, value);
+    else if (name == "browse")
+        Browse(step, value);
     else if (name == "about")
         CheckAbout(step);
     else if (name == "key")

@@ -83,6 +83,15 @@ check "About from the system menu, 0x0010 to 0x001F" \
     start ready states=156:0,157:8,154:0,155:0 syscommand=0x10 about syscommand=0x1F about \
     command=0xE141 exited
 
+settings 'FSPath=C:\FS2002' UsingSB=0 ManualConnect=0
+check "File > FS Path: Cancel changes nothing, OK saves the folder at once and shows it" \
+    start ready command=135 browse=cancel 'path=C:\FS2002' 'ini=FSPath:C:\FS2002' \
+    command=135 browse=ok 'ini=FSPath:%DESKTOP%' 'path=%DESKTOP%' command=0xE141 exited
+
+check "TCP/IP from the menu finds no session: the box is the dialog's, the items come back" \
+    start ready command=154 "box=Couldn't find a Multiplayer session. " \
+    states=154:0,155:0 status= command=0xE141 exited
+
 if [ -f "$bin/skyrelay-sim.exe" ]; then
     check "FS Detected with skyrelay-sim running" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' \
