@@ -92,8 +92,9 @@ inline bool Spawn(const std::string& name, const std::vector<std::string>& optio
     startup.hStdOutput = out;
     startup.hStdError = err;
     std::string line = CommandLine(name, options);
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
-                          nullptr, nullptr, &startup, process) != 0;
+    // A console of its own, so that it can be sent Ctrl-C alone.
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
+                          nullptr, &startup, process) != 0;
 }
 
 inline std::string Drain(HANDLE pipe) {
@@ -109,9 +110,20 @@ inline std::string Drain(HANDLE pipe) {
     return text;
 }
 
-// Runs one of our programs to its end. With stopAfterLines, interrupts it (Ctrl-Break, which our
-// programs take as Ctrl-C) once stdout holds that many lines. Anything still running after 10
-// seconds is killed.
+// Presses Ctrl-C in the console of another process, this process ignoring it meanwhile.
+inline void Interrupt(DWORD processId) {
+    FreeConsole();
+    if (!AttachConsole(processId))
+        return;
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    FreeConsole();
+    Sleep(100); // the event reaches this process's handler thread too; let it pass
+    SetConsoleCtrlHandler(nullptr, FALSE);
+}
+
+// Runs one of our programs to its end. With stopAfterLines, interrupts it (Ctrl-C) once stdout
+// holds that many lines. Anything still running after 10 seconds is killed.
 inline Run RunProgram(const std::string& name, const std::vector<std::string>& options,
                       int stopAfterLines = 0) {
     HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
@@ -132,7 +144,7 @@ inline Run RunProgram(const std::string& name, const std::vector<std::string>& o
             run.err += Drain(errRead);
             if (stopAfterLines > 0 &&
                 std::count(run.out.begin(), run.out.end(), '\n') >= stopAfterLines) {
-                GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process.dwProcessId);
+                Interrupt(process.dwProcessId);
                 stopAfterLines = 0;
             }
         }
