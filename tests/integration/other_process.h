@@ -16,6 +16,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// windows.h makes WriteProfileString a macro; in the tests it is the seam's function.
+#undef WriteProfileString
 #else
 #include <csignal>
 #include <fcntl.h>
