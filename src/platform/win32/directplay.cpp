@@ -334,6 +334,11 @@ class LobbyAdapter final : public dp::IDirectPlayLobby3A {
     std::uint32_t references_ = 1;
 };
 
+// IID_IDirectPlayLobby3A, the ANSI lobby. {2DB72490-...} is IID_IDirectPlayLobby3, the Unicode one,
+// whose CreateAddress refuses the ANSI DPAID_INet with DPERR_INVALIDFLAGS.
+constexpr ::GUID AnsiLobbyIid{
+    0x2DB72491, 0x652C, 0x11D1, {0xA7, 0xA8, 0x00, 0x00, 0xF8, 0x03, 0xAB, 0xFC}};
+
 // DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time (there is no
 // import library for it in every toolchain, and the program must start where DirectPlay is off).
 // The module stays loaded once loaded.
@@ -391,7 +396,7 @@ HRESULT CreateDirectPlayLobby(dp::IDirectPlayLobby3A** lobby) {
         return result;
     if (first == nullptr)
         return hresult::Fail;
-    const ::GUID iid = ToGuid(dp::IidDirectPlayLobby3A);
+    const ::GUID iid = AnsiLobbyIid;
     void* queried = nullptr;
     result = first->QueryInterface(iid, &queried);
     first->Release();
