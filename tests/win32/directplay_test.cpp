@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -106,6 +107,15 @@ TEST_F(DirectPlay, OffersTheSystemsConnectionsByName) {
     EXPECT_EQ(object->AddRef(), 2u);
     EXPECT_EQ(object->Release(), 1u);
     EXPECT_EQ(object->Release(), 0u);
+}
+
+TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
+    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+    HRESULT result = dp::Ok;
+    dp::IDirectPlay4A* object = reinterpret_cast<dp::IDirectPlay4A*>(&result);
+    std::thread([&] { result = plat::CreateDirectPlay(&object); }).join();
+    EXPECT_EQ(result, static_cast<HRESULT>(0x800401F0u));
+    EXPECT_EQ(object, nullptr);
 }
 
 TEST_F(DirectPlay, LobbyBuildsTheLocalTcpIpAddress) {
@@ -212,6 +222,7 @@ TEST_F(RelayAttempt, AutomaticAttemptsFailToChooseAConnectionAndKeepAlternating)
     OnAutoConnectTimer(); // IPX/SPX, on the connection offered
     EXPECT_EQ(relayState.useIpx, 1);
     EXPECT_EQ(relayState.searching, 1);
+    EXPECT_EQ(sessionObject, nullptr); // Wine 8 cannot initialise IPX: the object is dropped
     EXPECT_EQ(fake::MessageBoxTexts(),
               (std::vector<std::string>{"Choose connection error. ", "Choose connection error. "}));
 }

@@ -339,9 +339,9 @@ class LobbyAdapter final : public dp::IDirectPlayLobby3A {
 constexpr ::GUID AnsiLobbyIid{
     0x2DB72491, 0x652C, 0x11D1, {0xA7, 0xA8, 0x00, 0x00, 0xF8, 0x03, 0xAB, 0xFC}};
 
-// DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time (there is no
-// import library for it in every toolchain, and the program must start where DirectPlay is off).
-// The module stays loaded once loaded.
+// DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's
+// x86_64 libraries have no import library for it, and the program must start and say what is
+// wrong where DirectPlay is turned off. The module stays loaded once loaded.
 using LobbyCreateFunction = decltype(&::DirectPlayLobbyCreateA);
 
 LobbyCreateFunction FindLobbyCreate() {
@@ -388,8 +388,10 @@ HRESULT CreateDirectPlayLobby(dp::IDirectPlayLobby3A** lobby) {
         return dp::ErrInvalidParams;
     *lobby = nullptr;
     const LobbyCreateFunction create = FindLobbyCreate();
-    if (create == nullptr)
-        return HRESULT_FROM_WIN32(GetLastError());
+    if (create == nullptr) {
+        const HRESULT missing = HRESULT_FROM_WIN32(GetLastError());
+        return Failed(missing) ? missing : hresult::Fail;
+    }
     LPDIRECTPLAYLOBBYA first = nullptr;
     HRESULT result = create(nullptr, &first, nullptr, nullptr, 0);
     if (Failed(result))
