@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -42,34 +41,14 @@ dp::BOOL CollectName(const dp::GUID*, void* connection, std::uint32_t connection
 }
 
 // One address element as the lobby lays it out: data type, data size, data.
-struct AddressElement {
-    dp::GUID type;
-    std::vector<std::uint8_t> data;
-};
-
-std::vector<AddressElement> Elements(const std::vector<std::uint8_t>& address) {
-    std::vector<AddressElement> out;
-    std::size_t at = 0;
-    while (at + sizeof(dp::GUID) + 4 <= address.size()) {
-        AddressElement element{};
-        std::memcpy(&element.type, address.data() + at, sizeof element.type);
-        std::uint32_t size = 0;
-        std::memcpy(&size, address.data() + at + sizeof element.type, sizeof size);
-        at += sizeof element.type + sizeof size;
-        if (at + size > address.size())
-            break;
-        element.data.assign(address.data() + at, address.data() + at + size);
-        at += size;
-        out.push_back(element);
-    }
-    EXPECT_EQ(at, address.size());
-    return out;
-}
-
-std::vector<std::uint8_t> GuidBytes(const dp::GUID& guid) {
-    std::vector<std::uint8_t> bytes(sizeof guid);
-    std::memcpy(bytes.data(), &guid, sizeof guid);
-    return bytes;
+void AppendElement(std::vector<std::uint8_t>& address, const dp::GUID& type, const void* data,
+                   std::uint32_t size) {
+    const auto* typeBytes = reinterpret_cast<const std::uint8_t*>(&type);
+    const auto* sizeBytes = reinterpret_cast<const std::uint8_t*>(&size);
+    const auto* dataBytes = static_cast<const std::uint8_t*>(data);
+    address.insert(address.end(), typeBytes, typeBytes + sizeof type);
+    address.insert(address.end(), sizeBytes, sizeBytes + sizeof size);
+    address.insert(address.end(), dataBytes, dataBytes + size);
 }
 
 // Builds the 127.0.0.1 address the way the relay does: the size first, then the address.
@@ -119,24 +98,17 @@ TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
 }
 
 TEST_F(DirectPlay, LobbyBuildsTheLocalTcpIpAddress) {
-    const std::vector<std::uint8_t> address = LocalAddress();
-    const std::vector<AddressElement> elements = Elements(address);
-    ASSERT_EQ(elements.size(), 3u);
-    // {1318F560-912C-11D0-9DAA-00A0C90A43CB}, the total size, then the provider and the host.
+    // DPAID_TotalSize with the whole size, DPAID_ServiceProvider, then the host name.
     const dp::GUID totalSize{
         0x1318F560, 0x912C, 0x11D0, {0x9D, 0xAA, 0x00, 0xA0, 0xC9, 0x0A, 0x43, 0xCB}};
     const dp::GUID serviceProvider{
         0x07D916C0, 0xE0AF, 0x11CF, {0x9C, 0x4E, 0x00, 0xA0, 0xC9, 0x05, 0x42, 0x5E}};
-    EXPECT_TRUE(elements[0].type == totalSize);
-    const std::uint32_t total = static_cast<std::uint32_t>(address.size());
-    std::vector<std::uint8_t> totalBytes(sizeof total);
-    std::memcpy(totalBytes.data(), &total, sizeof total);
-    EXPECT_EQ(elements[0].data, totalBytes);
-    EXPECT_TRUE(elements[1].type == serviceProvider);
-    EXPECT_EQ(elements[1].data, GuidBytes(dp::SpGuidTcpIp));
-    EXPECT_TRUE(elements[2].type == dp::AidINet);
-    const char host[] = "127.0.0.1";
-    EXPECT_EQ(elements[2].data, std::vector<std::uint8_t>(host, host + sizeof host));
+    const std::uint32_t total = 3 * 20 + 4 + 16 + 10;
+    std::vector<std::uint8_t> expected;
+    AppendElement(expected, totalSize, &total, 4);
+    AppendElement(expected, serviceProvider, &dp::SpGuidTcpIp, 16);
+    AppendElement(expected, dp::AidINet, "127.0.0.1", 10);
+    EXPECT_EQ(LocalAddress(), expected);
 }
 
 TEST_F(DirectPlay, InitialisesTheAddressButFindsAndJoinsNoSession) {
