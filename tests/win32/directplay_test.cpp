@@ -155,6 +155,20 @@ TEST_F(DirectPlay, InitialisesTheAddressButFindsAndJoinsNoSession) {
     EXPECT_EQ(object->Release(), 0u);
 }
 
+// Run as directplay_nodplay.exe, for which DPLAYX.dll is turned off: both factories fail with the
+// system's own result and leave no object, and the program still runs.
+TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    int stale = 0; // what an output left unwritten would still hold
+    auto* object = reinterpret_cast<dp::IDirectPlay4A*>(&stale);
+    EXPECT_EQ(plat::CreateDirectPlay(&object), static_cast<HRESULT>(0x80040154u)); // not registered
+    EXPECT_EQ(object, nullptr);
+    auto* lobby = reinterpret_cast<dp::IDirectPlayLobby3A*>(&stale);
+    EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
+    EXPECT_EQ(lobby, nullptr);
+    CoUninitialize();
+}
+
 // The relay's own attempts on the real DirectPlay; dialog, timers and boxes are the fake ones.
 class RelayAttempt : public DirectPlay {
   protected:
