@@ -3,7 +3,9 @@
 // the relay's own attempts on the real objects, with the message boxes recorded by the fake dialog.
 
 // The session interface's HRESULT is the system's 32-bit result; objbase.h is told it exists.
+#ifndef _HRESULT_DEFINED
 #define _HRESULT_DEFINED
+#endif
 
 #include "platform/directplay.h"
 #include "platform/fake/fake.h"

@@ -5,7 +5,9 @@
 
 // The seam's HRESULT is the same 32-bit result as the system's; the system headers are told it
 // already exists so that both can be included together.
+#ifndef _HRESULT_DEFINED
 #define _HRESULT_DEFINED
+#endif
 
 #include "platform/directplay.h"
 #include "platform/win32/win32_backend.h"
