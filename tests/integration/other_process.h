@@ -15,6 +15,8 @@
 #include <vector>
 
 #ifdef _WIN32
+#include "platform/types.h" // HRESULT, which the system headers take from the seam
+
 #include <windows.h>
 // windows.h makes WriteProfileString a macro; in the tests it is the seam's function.
 #undef WriteProfileString
@@ -86,7 +88,7 @@ inline HANDLE Inheritable(HANDLE handle) {
 }
 
 inline bool Spawn(const std::string& name, const std::vector<std::string>& options, HANDLE out,
-                  HANDLE err, PROCESS_INFORMATION* process) {
+                  HANDLE err, DWORD flags, PROCESS_INFORMATION* process) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -94,9 +96,8 @@ inline bool Spawn(const std::string& name, const std::vector<std::string>& optio
     startup.hStdOutput = out;
     startup.hStdError = err;
     std::string line = CommandLine(name, options);
-    // A console of its own, so that it can be sent Ctrl-C alone.
-    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE, nullptr,
-                          nullptr, &startup, process) != 0;
+    return CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, flags, nullptr, nullptr,
+                          &startup, process) != 0;
 }
 
 inline std::string Drain(HANDLE pipe) {
@@ -133,7 +134,9 @@ inline Run RunProgram(const std::string& name, const std::vector<std::string>& o
         !CreatePipe(&errRead, &errWrite, nullptr, 1 << 16))
         return {};
     PROCESS_INFORMATION process{};
-    bool started = Spawn(name, options, Inheritable(outWrite), Inheritable(errWrite), &process);
+    // A console of its own, so that it can be sent Ctrl-C alone.
+    bool started = Spawn(name, options, Inheritable(outWrite), Inheritable(errWrite),
+                         CREATE_NEW_CONSOLE, &process);
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     Run run;
@@ -177,7 +180,7 @@ class Background {
                                  CREATE_ALWAYS, 0, nullptr);
         HANDLE err = CreateFileA(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                  CREATE_ALWAYS, 0, nullptr);
-        bool started = Spawn(name, options, out, err, &process_);
+        bool started = Spawn(name, options, out, err, 0, &process_);
         CloseHandle(out);
         CloseHandle(err);
         return started;
