@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Skyrelay and runs every test: the g++ debug build, the AddressSanitizer and
 # UndefinedBehaviorSanitizer build, and the clang build; then the Windows builds with mingw-w64:
-# x86_64, whose tests run under Wine, and i686, which is built and checked but cannot run here.
+# x86_64, whose tests run under Wine, and i686, which is built and checked but cannot run here; each
+# Windows build ends with its zip.
 # Installs what is missing first.
 # Usage: scripts/test.sh [preset...]   (default: debug asan clang mingw mingw-i686)
 set -euo pipefail
@@ -18,5 +19,11 @@ for preset in "${presets[@]}"; do
     cmake --build --preset "$preset" -j "$jobs"
     echo "== $preset: tests"
     ctest --preset "$preset" -j "$jobs"
+    case "$preset" in
+    mingw | mingw-i686)
+        echo "== $preset: zip"
+        scripts/package-windows.sh "$preset"
+        ;;
+    esac
 done
 echo "== all tests passed (${presets[*]})"

@@ -4,13 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// HRESULT as Windows defines it: negative means failure. On Windows it is the system headers' own
-// type (LONG, 32 bits there too), so that the Windows backend includes both.
-#ifdef _WIN32
-using HRESULT = long;
-#else
+// HRESULT as Windows defines it: negative means failure.
 using HRESULT = std::int32_t;
-#endif
 
 // The COM results the program tests or returns. (Named apart from the Windows macros so that the
 // Windows backend can include both.)

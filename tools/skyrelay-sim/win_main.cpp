@@ -3,6 +3,7 @@
 // global atom naming the client's request area, whose records the module carries out. It prints
 // each traffic record written at 0x1F80 and, with --log, one line per record carried out. It stops
 // on WM_CLOSE and on Ctrl-C.
+#include "platform/types.h" // HRESULT, which the system headers take from the seam
 #include "skyrelay-sim/program.h"
 
 #include <windows.h>

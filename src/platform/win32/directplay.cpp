@@ -5,7 +5,9 @@
 
 // The seam's HRESULT is the same 32-bit result as the system's; the system headers are told it
 // already exists so that both can be included together.
+#ifndef _HRESULT_DEFINED
 #define _HRESULT_DEFINED
+#endif
 
 #include "platform/directplay.h"
 #include "platform/win32/win32_backend.h"
@@ -334,9 +336,14 @@ class LobbyAdapter final : public dp::IDirectPlayLobby3A {
     std::uint32_t references_ = 1;
 };
 
-// DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time (there is no
-// import library for it in every toolchain, and the program must start where DirectPlay is off).
-// The module stays loaded once loaded.
+// IID_IDirectPlayLobby3A, the ANSI lobby. {2DB72490-...} is IID_IDirectPlayLobby3, the Unicode one,
+// whose CreateAddress refuses the ANSI DPAID_INet with DPERR_INVALIDFLAGS.
+constexpr ::GUID AnsiLobbyIid{
+    0x2DB72491, 0x652C, 0x11D1, {0xA7, 0xA8, 0x00, 0x00, 0xF8, 0x03, 0xAB, 0xFC}};
+
+// DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's
+// x86_64 libraries have no import library for it, and the program must start and say what is
+// wrong where DirectPlay is turned off. The module stays loaded once loaded.
 using LobbyCreateFunction = decltype(&::DirectPlayLobbyCreateA);
 
 LobbyCreateFunction FindLobbyCreate() {
@@ -383,15 +390,17 @@ HRESULT CreateDirectPlayLobby(dp::IDirectPlayLobby3A** lobby) {
         return dp::ErrInvalidParams;
     *lobby = nullptr;
     const LobbyCreateFunction create = FindLobbyCreate();
-    if (create == nullptr)
-        return HRESULT_FROM_WIN32(GetLastError());
+    if (create == nullptr) {
+        const HRESULT missing = HRESULT_FROM_WIN32(GetLastError());
+        return Failed(missing) ? missing : hresult::Fail;
+    }
     LPDIRECTPLAYLOBBYA first = nullptr;
     HRESULT result = create(nullptr, &first, nullptr, nullptr, 0);
     if (Failed(result))
         return result;
     if (first == nullptr)
         return hresult::Fail;
-    const ::GUID iid = ToGuid(dp::IidDirectPlayLobby3A);
+    const ::GUID iid = AnsiLobbyIid;
     void* queried = nullptr;
     result = first->QueryInterface(iid, &queried);
     first->Release();
