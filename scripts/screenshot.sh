@@ -33,14 +33,11 @@ stop() {
 trap stop EXIT
 [ -f "$WINEPREFIX/system.reg" ] || { wine wineboot -i >/dev/null 2>&1; wineserver -w; }
 
-# The caption buttons' and the dialog's fonts as Windows has them: Wine's own Marlett and Tahoma.
+# The caption buttons' and the dialog's fonts as Windows has them: Wine's own Marlett and Tahoma,
+# from the data folder beside Wine's program folder.
+fonts="$(dirname "$(readlink -f "$(command -v wine)")")/../share/wine/fonts"
 for font in marlett tahoma tahomabd; do
-    for dir in /usr/share/wine/fonts /usr/lib/wine/fonts /opt/wine/share/wine/fonts; do
-        if [ -f "$dir/$font.ttf" ]; then
-            cp "$dir/$font.ttf" "$WINEPREFIX/drive_c/windows/Fonts/"
-            break
-        fi
-    done
+    [ -f "$fonts/$font.ttf" ] && cp "$fonts/$font.ttf" "$WINEPREFIX/drive_c/windows/Fonts/"
 done
 printf '[Skyrelay]\r\nFSPath=C:\\Program Files\\FS2002\r\nUsingSB=0\r\nManualConnect=1\r\n' \
     >"$WINEPREFIX/drive_c/windows/Skyrelay.ini"
