@@ -3,8 +3,9 @@
 // access. Header-only because each program links exactly one backend.
 //
 // Behaviour kept from the platform's profile functions: section and key names are compared without
-// regard to case; blanks around names and values are dropped; a value in double quotes loses them;
-// a line without '=' is not a key; CR, LF and CRLF all end a line; the first matching key wins.
+// regard to case; blanks around names and values are dropped; a value in double or single quotes
+// loses them; only the first section of a name counts; a line without '=' is a key without a value,
+// which reads as the default; CR, LF and CRLF all end a line; the first matching key wins.
 #pragma once
 
 #include <algorithm>
@@ -61,36 +62,46 @@ struct Line {
     Kind kind = Kind::Other;
     std::string_view name;  // section or key name, trimmed
     std::string_view value; // a key's value, trimmed, quotes kept
+    bool hasValue = false;  // a key line with '='
 };
 
+// A blank line is nothing; "[name]" (anything after the ']' ignored) is a section; any other line
+// is a key, "[name" without its ']' included.
 inline Line ParseLine(std::string_view text) {
     std::string_view body = Trim(text);
-    if (!body.empty() && body.front() == '[') {
-        std::size_t close = body.find(']');
-        std::string_view name =
-            body.substr(1, close == std::string_view::npos ? body.size() - 1 : close - 1);
-        return {Line::Kind::Section, Trim(name), {}};
-    }
+    if (body.empty())
+        return {};
+    std::size_t close = body.find(']');
+    if (body.front() == '[' && close != std::string_view::npos)
+        return {Line::Kind::Section, Trim(body.substr(1, close - 1)), {}, false};
     std::size_t equals = body.find('=');
     if (equals == std::string_view::npos)
-        return {};
-    return {Line::Kind::Key, Trim(body.substr(0, equals)), Trim(body.substr(equals + 1))};
+        return {Line::Kind::Key, body, {}, false};
+    return {Line::Kind::Key, Trim(body.substr(0, equals)), Trim(body.substr(equals + 1)), true};
 }
 
-// The value of a key in a section, quotes removed; nullopt when the section or the key is missing.
+// The value of a key in the first section of that name, quotes removed; nullopt when the section or
+// the key is missing, or the key has no value.
 inline std::optional<std::string> FindValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
     // Names are matched without their outer blanks, as the file's own names are read.
     section = Trim(section);
     key = Trim(key);
     bool inSection = false;
+    bool seen = false;
     for (std::string_view raw : SplitLines(text)) {
         Line line = ParseLine(raw);
         if (line.kind == Line::Kind::Section) {
-            inSection = SameName(line.name, section);
+            if (inSection)
+                return std::nullopt; // the first section of the name has ended
+            inSection = !seen && SameName(line.name, section);
+            seen = seen || inSection;
         } else if (inSection && line.kind == Line::Kind::Key && SameName(line.name, key)) {
+            if (!line.hasValue)
+                return std::nullopt;
             std::string_view value = line.value;
-            if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+            if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                value.back() == value.front())
                 value = value.substr(1, value.size() - 2);
             return std::string(value);
         }
@@ -109,14 +120,17 @@ inline bool CanStore(std::string_view section, std::string_view key, std::string
            !Trim(section).empty() && !Trim(key).empty() && Trim(key).front() != '[';
 }
 
-// The text with key set to value in section: an existing key's line is replaced; a new key goes
-// after the last non-blank line of the section's first occurrence; a new section is appended at
-// the end. Every line of the result ends in CRLF.
+// The text with key set to value in section: an existing key's line is replaced, keeping the name
+// as the file spells it; a new key goes after the last non-blank line of the section's first
+// occurrence; a new section is appended at the end. The value loses its leading blanks. Every line
+// of the result ends in CRLF.
 inline std::string SetValue(std::string_view text, std::string_view section, std::string_view key,
                             std::string_view value) {
     section = Trim(section);
     key = Trim(key);
     std::vector<std::string_view> lines = SplitLines(text);
+    while (!value.empty() && IsBlank(value.front()))
+        value.remove_prefix(1);
     std::string entry = std::string(key) + "=" + std::string(value);
     std::string header = "[" + std::string(section) + "]";
 
@@ -134,6 +148,7 @@ inline std::string SetValue(std::string_view text, std::string_view section, std
                 break;
             if (inner.kind == Line::Kind::Key && SameName(inner.name, key)) {
                 replace = j;
+                entry = std::string(inner.name) + "=" + std::string(value);
                 break;
             }
             if (!Trim(lines[j]).empty())
@@ -162,9 +177,9 @@ inline std::string SetValue(std::string_view text, std::string_view section, std
     return out;
 }
 
-// What GetPrivateProfileString hands back: the value, or else the default with its trailing blanks
-// removed, cut at a NUL and at capacity - 1 characters, always terminated. Returns the number of
-// characters copied.
+// What GetPrivateProfileString hands back: the value, or else the default with its trailing spaces
+// (not tabs) removed, cut at a NUL and at capacity - 1 characters, always terminated. Returns the
+// number of characters copied.
 inline std::uint32_t CopyResult(const std::optional<std::string>& value, const char* defaultValue,
                                 char* buffer, std::uint32_t capacity) {
     if (buffer == nullptr || capacity == 0)
@@ -174,7 +189,7 @@ inline std::uint32_t CopyResult(const std::optional<std::string>& value, const c
         source = *value;
     } else if (defaultValue != nullptr) {
         source = defaultValue;
-        while (!source.empty() && IsBlank(source.back()))
+        while (!source.empty() && source.back() == ' ')
             source.remove_suffix(1);
     }
     source = source.substr(0, std::min(source.find('\0'), source.size()));

@@ -1,94 +1,62 @@
-// The "AIFile" block as another process sees it: the relay's code writes a real POSIX shared memory
-// object, and skyrelay-aifile, started as a separate program, reads it.
+// The "AIFile" block as another process sees it: the relay's code writes a real shared memory block
+// (a POSIX object on Linux, a file mapping on Windows), and skyrelay-aifile, started as a separate
+// program, reads it.
 #include "platform/messaging.h"
 #include "traffic/shared_block.h"
 
+#include "integration/other_process.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
 #include <string>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
+
+#ifdef _WIN32
+#include "platform/fake/fake.h"
+#else
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
-struct ReaderRun {
-    int status = -1; // exit status, or -1 when it did not exit by itself in time
-    std::string out;
-    std::string err;
-};
+using ReaderRun = other::Run;
 
-// Runs skyrelay-aifile with the given options. With stopAfterLines, sends SIGINT once stdout holds
-// that many lines. Anything still running after 10 seconds is killed. (Its stderr is a few lines at
-// most, so it is read once the program has ended.)
 ReaderRun RunReader(const std::vector<std::string>& options, int stopAfterLines = 0) {
-    int out[2];
-    int err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return {};
-    pid_t child = fork();
-    if (child == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        dup2(err[1], STDERR_FILENO);
-        std::string program = std::string(SKYRELAY_BIN_DIR) + "/skyrelay-aifile";
-        std::vector<char*> argv{program.data()};
-        for (const std::string& option : options)
-            argv.push_back(const_cast<char*>(option.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-
-    ReaderRun run;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    char buffer[4096];
-    ssize_t got = 1;
-    pollfd readable{out[0], POLLIN, 0};
-    while (got > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(&readable, 1, 100) <= 0)
-            continue;
-        got = read(out[0], buffer, sizeof buffer);
-        if (got > 0)
-            run.out.append(buffer, static_cast<std::size_t>(got));
-        if (stopAfterLines > 0 &&
-            std::count(run.out.begin(), run.out.end(), '\n') >= stopAfterLines) {
-            kill(child, SIGINT);
-            stopAfterLines = 0;
-        }
-    }
-    const bool ended = got == 0;
-    if (!ended)
-        kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    while ((got = read(err[0], buffer, sizeof buffer)) > 0)
-        run.err.append(buffer, static_cast<std::size_t>(got));
-    close(out[0]);
-    close(err[0]);
-    run.status = ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return other::RunProgram("skyrelay-aifile", options, stopAfterLines);
 }
 
-// Another program's view of a POSIX object it created itself.
+// Another program's view of a block it created itself.
 struct OtherProgramBlock {
-    std::string name;
     std::size_t size = 0;
     std::uint8_t* bytes = nullptr;
+#ifdef _WIN32
+    HANDLE mapping = nullptr;
 
-    OtherProgramBlock(const std::string& posixName, std::size_t objectSize, std::uint8_t fill)
-        : name(posixName), size(objectSize) {
+    OtherProgramBlock(const std::string& name, std::size_t blockSize, std::uint8_t fill)
+        : size(blockSize) {
+        mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                     static_cast<DWORD>(size), name.c_str());
+        if (mapping == nullptr || GetLastError() == ERROR_ALREADY_EXISTS)
+            return;
+        bytes = static_cast<std::uint8_t*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+        if (bytes != nullptr)
+            std::memset(bytes, fill, size);
+    }
+    ~OtherProgramBlock() {
+        if (bytes != nullptr)
+            UnmapViewOfFile(bytes);
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+    }
+#else
+    std::string name;
+
+    OtherProgramBlock(const std::string& blockName, std::size_t blockSize, std::uint8_t fill)
+        : size(blockSize), name(blockName) {
         int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
         if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
             return;
@@ -104,6 +72,7 @@ struct OtherProgramBlock {
             munmap(bytes, size);
         shm_unlink(name.c_str());
     }
+#endif
     OtherProgramBlock(const OtherProgramBlock&) = delete;
     OtherProgramBlock& operator=(const OtherProgramBlock&) = delete;
 };
@@ -123,22 +92,39 @@ TrafficEntry Entry(float latitude, float longitude, float altitude, std::uint16_
 class AIFileReader : public ::testing::Test {
   protected:
     void SetUp() override {
+#ifdef _WIN32
+        blockName = SharedBlockName; // the build's own Wine prefix keeps it apart
+        fake::ResetAll();
+#else
         static int counter = 0;
-        prefix =
-            "skyrelay-test-" + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-";
+        std::string prefix = "skyrelay-test-" + std::to_string(plat::ProcessId()) + "-" +
+                             std::to_string(++counter) + "-";
         setenv("SKYRELAY_SHM_PREFIX", prefix.c_str(), 1);
-        posixName = "/" + prefix + "AIFile";
+        blockName = "/" + prefix + "AIFile";
+#endif
         ResetSharedTrafficBlock();
     }
     void TearDown() override {
         if (sharedMapping != nullptr)
             ReleaseSharedTrafficBlock();
         ResetSharedTrafficBlock();
-        shm_unlink(posixName.c_str());
+#ifndef _WIN32
+        shm_unlink(blockName.c_str());
         unsetenv("SKYRELAY_SHM_PREFIX");
+#endif
     }
-    std::string prefix;
-    std::string posixName;
+    // The message boxes the relay showed.
+    static std::string Boxes() {
+#ifdef _WIN32
+        std::string boxes;
+        for (const std::string& text : fake::MessageBoxTexts())
+            boxes += "box: " + text + "\n";
+        return boxes;
+#else
+        return testing::internal::GetCapturedStderr();
+#endif
+    }
+    std::string blockName;
 };
 
 } // namespace
@@ -169,12 +155,12 @@ TEST_F(AIFileReader, SeesWhatTheRelayWroteAndNothingAfterItsExit) {
     ReaderRun gone = RunReader({"--json"});
     EXPECT_EQ(gone.status, 1);
     EXPECT_EQ(gone.out, "");
-    EXPECT_NE(gone.err.find("no \"AIFile\" block (" + posixName + ")"), std::string::npos)
+    EXPECT_NE(gone.err.find("no \"AIFile\" block (" + blockName + ")"), std::string::npos)
         << gone.err;
 }
 
 TEST_F(AIFileReader, AnExistingBlockIsOpenedAndKeepsItsRecordsAfterExit) {
-    OtherProgramBlock other(posixName, SharedBlockSize, 0);
+    OtherProgramBlock other(blockName, SharedBlockSize, 0);
     ASSERT_NE(other.bytes, nullptr);
     const std::int32_t header[2] = {2, 1};
     std::memcpy(other.bytes, header, sizeof header);
@@ -208,12 +194,15 @@ TEST_F(AIFileReader, ReleaseWithoutABlockFailsWithInvalidHandle) {
 }
 
 TEST_F(AIFileReader, ASmallerBlockIsRefusedAndLeftUntouched) {
-    OtherProgramBlock other(posixName, 1000, 0xC3);
+    // Whole pages: the size a Windows reader can tell.
+    OtherProgramBlock other(blockName, 8192, 0xC3);
     ASSERT_NE(other.bytes, nullptr);
 
+#ifndef _WIN32
     testing::internal::CaptureStderr();
+#endif
     OpenSharedTrafficBlock();
-    std::string messages = testing::internal::GetCapturedStderr();
+    std::string messages = Boxes();
     EXPECT_EQ(messages, "box: No comunication file view\n");
     EXPECT_EQ(sharedView, nullptr);
 
@@ -222,12 +211,12 @@ TEST_F(AIFileReader, ASmallerBlockIsRefusedAndLeftUntouched) {
     CopyToSharedView();
     EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);
     EXPECT_EQ(std::vector<std::uint8_t>(other.bytes, other.bytes + other.size),
-              std::vector<std::uint8_t>(1000, 0xC3));
+              std::vector<std::uint8_t>(8192, 0xC3));
 
     // The reader says what is wrong with the block instead of reading past its end.
     ReaderRun run = RunReader({"--json"});
     EXPECT_EQ(run.status, 0);
-    EXPECT_NE(run.out.find("the block is 1000 bytes, smaller than 28680"), std::string::npos)
+    EXPECT_NE(run.out.find("the block is 8192 bytes, smaller than 28680"), std::string::npos)
         << run.out;
 }
 

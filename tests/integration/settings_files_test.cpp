@@ -1,5 +1,6 @@
 // The Linux profile files and registry.reg, against real files in a configuration folder of the
 // test's own.
+#include "integration/registry_cases.h"
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using registry_cases::Query;
 
 class SettingsFiles : public ::testing::Test {
   protected:
@@ -42,21 +45,6 @@ class SettingsFiles : public ::testing::Test {
         std::vector<char> buffer(capacity + 1, 'Z');
         plat::ReadProfileString(section, key, "dflt ", buffer.data(), capacity, file);
         return buffer.data();
-    }
-    // The value's type and text, or the registry's result when the key or value cannot be read.
-    static std::string Query(const char* key, const char* name, std::uint32_t capacity = 64) {
-        plat::RegistryKey handle = nullptr;
-        long opened = plat::RegistryOpenKey(key, plat::KeyRead, &handle);
-        if (opened != plat::RegistrySuccess)
-            return "open " + std::to_string(opened);
-        std::vector<std::uint8_t> data(capacity, 0);
-        std::uint32_t type = 0, size = capacity;
-        long result = plat::RegistryQueryValue(handle, name, &type, data.data(), &size);
-        EXPECT_EQ(plat::RegistryCloseKey(handle), plat::RegistrySuccess);
-        if (result != plat::RegistrySuccess)
-            return "query " + std::to_string(result) + " size " + std::to_string(size);
-        return std::to_string(type) + ":" +
-               std::string(reinterpret_cast<const char*>(data.data()), size);
     }
     fs::path root;
     fs::path config;
@@ -111,16 +99,7 @@ TEST_F(SettingsFiles, RegistryExportIsReadWithItsTypesEscapesAndAnyCase) {
         "\"Blob\"=hex:41,42,\\\r\n  43\r\n"
         "@=\"default\"\r\n"
         "[HKEY_CURRENT_USER\\SOFTWARE\\Elsewhere]\r\n\"X\"=\"y\"\r\n");
-    const char* key = "software\\MICROSOFT\\microsoft games\\flight simulator\\8.0";
-    EXPECT_EQ(Query(key, "exe path"), std::string("1:C:\\Program Files\\FS \"2002\"\0", 29));
-    EXPECT_EQ(Query(key, "Count"), std::string("4:*\0\0\0", 6));
-    EXPECT_EQ(Query(key, "Blob"), "3:ABC");
-    EXPECT_EQ(Query(key, nullptr), std::string("1:default\0", 10));
-    EXPECT_EQ(Query(key, "EXE Path", 10), "query 234 size 27"); // ERROR_MORE_DATA, size needed
-    EXPECT_EQ(Query(key, "Path"), "query 2 size 64");
-    EXPECT_EQ(Query("SOFTWARE\\Microsoft", "x"), "query 2 size 64"); // a parent key exists
-    EXPECT_EQ(Query("SOFTWARE\\Elsewhere", "X"), "open 2");          // another hive
-    EXPECT_EQ(Query("SOFTWARE\\Microsoft\\Microsoft Games\\Flight Simulator\\7.0", "x"), "open 2");
+    registry_cases::ExpectSimKeyReads();
 }
 
 TEST_F(SettingsFiles, RegistryVersion5InUtf16IsRead) {

@@ -1,52 +1,36 @@
-// The simulator link over the Linux backend against skyrelay-sim running in its own process.
+// The simulator link over the real backend (the Linux stand-ins, or Windows under Wine) against
+// skyrelay-sim running in its own process.
 #include "platform/messaging.h"
 #include "platform/shared_memory.h"
 #include "session/relay_state.h"
 #include "simlink/sim_link.h"
 #include "traffic/traffic_table.h"
 
+#include "integration/other_process.h"
+
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
+#include <filesystem>
 #include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
+using other::Lines;
+using other::ReadFile;
 
 class SimLinkAgainstSim : public ::testing::Test {
   protected:
     void SetUp() override {
-        char dir[] = "/tmp/skyrelay-simlink-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        runtimeDir_ = dir;
+        runtimeDir_ = other::MakeTempDir("skyrelay-simlink-");
+#ifndef _WIN32
         setenv("SKYRELAY_RUNTIME_DIR", runtimeDir_.c_str(), 1);
-        std::string prefix = "skyrelay-simlink-" + std::to_string(getpid()) + "-";
+        std::string prefix = "skyrelay-simlink-" + std::to_string(plat::ProcessId()) + "-";
         setenv("SKYRELAY_SHM_PREFIX", prefix.c_str(), 1);
+#endif
         ResetRelayState();
         ResetSimLinkState();
     }
@@ -54,58 +38,29 @@ class SimLinkAgainstSim : public ::testing::Test {
     void TearDown() override {
         SimLinkClose();
         Stop();
-        for (const char* name : {"/sim.log", "/sim.out", "/sim.err"})
-            std::remove((runtimeDir_ + name).c_str());
-        rmdir(runtimeDir_.c_str());
+        std::filesystem::remove_all(runtimeDir_);
     }
 
     // Starts skyrelay-sim with the options and waits until its window can be found.
-    void Start(std::vector<std::string> options, const char* className = "UIPCMAIN") {
-        options.insert(options.begin(), std::string(SKYRELAY_BIN_DIR) + "/skyrelay-sim");
-        pid_ = fork();
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            int out = open((runtimeDir_ + "/sim.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            int err = open((runtimeDir_ + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> argv;
-            for (auto& option : options)
-                argv.push_back(option.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        for (int waited = 0; waited < 500; ++waited) {
+    void Start(const std::vector<std::string>& options, const char* className = "UIPCMAIN") {
+        ASSERT_TRUE(sim_.Start("skyrelay-sim", options, Path("sim.out"), Path("sim.err")));
+        for (int waited = 0; waited < 1000; ++waited) {
             if (plat::FindWindowByClass(className) != nullptr)
                 return;
-            int status = 0;
-            ASSERT_EQ(waitpid(pid_, &status, WNOHANG), 0) << ReadFile(runtimeDir_ + "/sim.err");
+            ASSERT_TRUE(sim_.Running()) << ReadFile(Path("sim.err"));
             plat::SleepMs(10);
         }
-        FAIL() << "skyrelay-sim did not come up: " << ReadFile(runtimeDir_ + "/sim.err");
+        FAIL() << "skyrelay-sim did not come up: " << ReadFile(Path("sim.err"));
     }
 
-    // Stops the sim as a user would (SIGTERM) and returns its exit status; kills it if it hangs.
+    // Stops the sim as a user would and returns its exit status.
     int Stop() {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, SIGTERM);
-        int status = -1;
-        for (int waited = 0; waited < 500; ++waited) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            plat::SleepMs(10);
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return -1;
+        return sim_.Stop();
     }
 
-    std::string Path(const char* name) const { return runtimeDir_ + "/" + name; }
+    std::string Path(const char* name) const {
+        return (std::filesystem::path(runtimeDir_) / name).string();
+    }
 
     static SimLinkResult Open() {
         SimLinkResult result = SimLinkResult::Ok;
@@ -114,7 +69,7 @@ class SimLinkAgainstSim : public ::testing::Test {
     }
 
     std::string runtimeDir_;
-    pid_t pid_ = -1;
+    other::Background sim_;
 };
 
 TEST_F(SimLinkAgainstSim, HandshakeTrafficWriteAndReadBack) {
@@ -142,14 +97,16 @@ TEST_F(SimLinkAgainstSim, HandshakeTrafficWriteAndReadBack) {
 
     std::string areaName = "FsasmLib:IPC:" + [] {
         char hex[16];
-        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(getpid()));
+        std::snprintf(hex, sizeof hex, "%X", static_cast<unsigned>(plat::ProcessId()));
         return std::string(hex);
     }() + ":1";
     SimLinkClose();
     EXPECT_EQ(plat::OpenNamedMapping(areaName.c_str()), nullptr);
     EXPECT_EQ(Stop(), 0);
-    struct stat info {};
-    EXPECT_NE(stat(Path("UIPCMAIN.window").c_str(), &info), 0);
+    EXPECT_EQ(plat::FindWindowByClass("UIPCMAIN"), nullptr);
+#ifndef _WIN32
+    EXPECT_FALSE(std::filesystem::exists(Path("UIPCMAIN.window"))); // the socket is gone too
+#endif
 
     std::string hex;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&entry);
@@ -189,7 +146,7 @@ TEST_F(SimLinkAgainstSim, GarbledAreasCannotMisleadTheLink) {
 TEST_F(SimLinkAgainstSim, ExistingAreaNameGivesNoMappingThenTheNextSerialWorks) {
     Start({});
     char name[64];
-    std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(getpid()));
+    std::snprintf(name, sizeof name, "FsasmLib:IPC:%X:1", static_cast<unsigned>(plat::ProcessId()));
     bool existed = false;
     plat::Mapping squatter = plat::CreateNamedMapping(name, 0x8000, &existed);
     ASSERT_NE(squatter, nullptr);

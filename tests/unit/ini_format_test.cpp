@@ -1,38 +1,13 @@
 // The INI rules both settings backends share: what a read finds and what a write leaves behind.
 #include "platform/ini_format.h"
+#include "unit/ini_read_cases.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-struct ReadCase {
-    const char* what;
-    std::string text;
-    const char* defaultValue;
-    std::uint32_t capacity;
-    std::string expected;
-};
-
 TEST(IniFormat, ReadsLikeTheProfileFunctions) {
-    const std::vector<ReadCase> cases = {
-        {"names ignore case", "[sKyReLaY]\nfspath=C:\\X\n", "", 200, "C:\\X"},
-        {"blanks around name and value", "  [ Skyrelay ]  \n\t FSPath \t=  C:\\X  \n", "", 200,
-         "C:\\X"},
-        {"double quotes go", "[Skyrelay]\nFSPath=\"  C:\\X  \"\n", "", 200, "  C:\\X  "},
-        {"a lone quote stays", "[Skyrelay]\nFSPath=\"\n", "", 200, "\""},
-        {"cut to capacity - 1", "[Skyrelay]\nFSPath=abcdef\n", "", 4, "abc"},
-        {"missing key: default without trailing blanks", "[Skyrelay]\n", "d e \t ", 200, "d e"},
-        {"default is cut too", "", "default", 3, "de"},
-        {"a line without = is not a key", "[Skyrelay]\nFSPath\nFSPath=second\n", "", 200, "second"},
-        {"the first of two keys wins", "[Skyrelay]\nFSPath=1\nFSPath=2\n", "", 200, "1"},
-        {"a later section of the same name is searched",
-         "[Skyrelay]\nX=1\n[Other]\nFSPath=no\n[SKYRELAY]\nFSPath=yes", "", 200, "yes"},
-        {"CR line ends", "[Skyrelay]\rA=1\rFSPath=cr\r", "", 200, "cr"},
-        {"CRLF and no end at the last line", "[Skyrelay]\r\nFSPath=crlf", "", 200, "crlf"},
-        {"value up to a NUL", std::string("[Skyrelay]\nFSPath=ab\0cd\n", 24), "", 200, "ab"},
-        {"empty value is a value", "[Skyrelay]\nFSPath=\n", "def", 200, ""},
-    };
-    for (const auto& c : cases) {
+    for (const auto& c : IniReadCases()) {
         SCOPED_TRACE(c.what);
         char buffer[256];
         std::memset(buffer, 'Z', sizeof buffer);
@@ -48,18 +23,12 @@ TEST(IniFormat, ReadsLikeTheProfileFunctions) {
 }
 
 TEST(IniFormat, WritesCreateSectionAndKeyAndEndEveryLineInCrLf) {
-    std::string text = ini::SetValue("", "Skyrelay", "UsingSB", "1");
-    EXPECT_EQ(text, "[Skyrelay]\r\nUsingSB=1\r\n");
-    // Replaced in place, names matched without regard to case.
-    text = ini::SetValue("; note\n[skyrelay]\nusingsb = 0\rOther=x", "Skyrelay", "UsingSB", "1");
-    EXPECT_EQ(text, "; note\r\n[skyrelay]\r\nUsingSB=1\r\nOther=x\r\n");
-    // A new key goes after the section's last line in use, before the blank separator.
-    text = ini::SetValue("[Skyrelay]\nA=1\n\n[Next]\nB=2\n", "Skyrelay", "FSPath", "C:\\");
-    EXPECT_EQ(text, "[Skyrelay]\r\nA=1\r\nFSPath=C:\\\r\n\r\n[Next]\r\nB=2\r\n");
-    // A new section goes at the end, even after a last line without an end.
-    text = ini::SetValue("[Next]\nB=2", "Skyrelay", "FSPath", "v");
-    EXPECT_EQ(text, "[Next]\r\nB=2\r\n[Skyrelay]\r\nFSPath=v\r\n");
-    EXPECT_EQ(ini::FindValue(text, "Skyrelay", "FSPath"), "v");
+    for (const auto& c : IniWriteCases()) {
+        SCOPED_TRACE(c.what);
+        std::string text = ini::SetValue(c.before, "Skyrelay", c.key, c.value);
+        EXPECT_EQ(text, c.after);
+        EXPECT_EQ(ini::FindValue(text, "Skyrelay", c.key), std::string(ini::Trim(c.value)));
+    }
 }
 
 TEST(IniFormat, RefusesWritesThatWouldChangeTheFileStructure) {

@@ -3,8 +3,7 @@
 // out the records of the request area the atom names, prints each traffic record written at 0x1F80
 // and, with --log, one line per record carried out.
 #include "platform/posix/window_messages.h"
-#include "platform/shared_memory.h"
-#include "skyrelay-sim/module.h"
+#include "skyrelay-sim/program.h"
 
 #include <cerrno>
 #include <csignal>
@@ -19,22 +18,9 @@
 
 namespace {
 
-constexpr const char* RequestMessageName = "FsasmLib:IPC";
+using simprogram::Options;
+
 constexpr unsigned ReceiveTimeoutMs = 2000;
-
-struct Options {
-    std::string className = "UIPCMAIN";
-    std::uint32_t moduleVersion = simmodule::DefaultModuleVersion;
-    std::uint32_t simVersion = simmodule::DefaultSimVersion;
-    std::string logPath;
-    bool silent = false;
-    bool garble = false;
-    std::uint64_t reply = 1;
-};
-
-const char* Usage =
-    "usage: skyrelay-sim [--class NAME] [--module-version N] [--sim-version N] [--log FILE]\n"
-    "                    [--silent] [--reply N] [--garble]\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -45,104 +31,15 @@ void OnSignal(int) {
     errno = saved;
 }
 
-bool ParseOptions(int argc, char** argv, Options* options) {
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "skyrelay-sim: %s needs a value\n", arg.c_str());
-                return false;
-            }
-            *out = argv[++i];
-            return true;
-        };
-        auto number = [&](std::uint64_t maximum, std::uint64_t* out) {
-            std::string text;
-            if (!value(&text))
-                return false;
-            if (!simmodule::ParseNumber(text, maximum, out)) {
-                std::fprintf(stderr, "skyrelay-sim: %s: not a number: %s\n", arg.c_str(),
-                             text.c_str());
-                return false;
-            }
-            return true;
-        };
-        std::uint64_t n = 0;
-        if (arg == "--class") {
-            if (!value(&options->className) || options->className.empty() ||
-                options->className.find('/') != std::string::npos) {
-                std::fprintf(stderr, "skyrelay-sim: --class needs a plain name\n");
-                return false;
-            }
-        } else if (arg == "--module-version") {
-            if (!number(0xFFFFFFFF, &n))
-                return false;
-            options->moduleVersion = static_cast<std::uint32_t>(n);
-        } else if (arg == "--sim-version") {
-            if (!number(0xFFFFFFFF, &n))
-                return false;
-            options->simVersion = static_cast<std::uint32_t>(n);
-        } else if (arg == "--log") {
-            if (!value(&options->logPath))
-                return false;
-        } else if (arg == "--reply") {
-            if (!number(UINT64_MAX, &options->reply))
-                return false;
-        } else if (arg == "--silent") {
-            options->silent = true;
-        } else if (arg == "--garble") {
-            options->garble = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(Usage, stdout);
-            std::exit(0);
-        } else {
-            std::fprintf(stderr, "skyrelay-sim: unknown option %s\n", arg.c_str());
-            return false;
-        }
-    }
-    return true;
-}
-
 class Sim {
   public:
-    Sim(const Options& options, std::FILE* log)
-        : options_(options), module_(options.moduleVersion, options.simVersion), log_(log) {}
+    Sim(const Options& options, std::FILE* log) : options_(options), responder_(options, log) {}
 
     // Answers one message: the module's reply value, or 0 for a message it does not handle.
     std::uint64_t Answer(const posix::WindowMessage& message) {
-        if (message.messageName != RequestMessageName)
+        if (message.messageName != simprogram::RequestMessageName)
             return 0;
-        plat::Mapping mapping = plat::OpenNamedMapping(message.atomName.c_str());
-        if (mapping == nullptr) {
-            std::fprintf(stderr, "skyrelay-sim: no request area named \"%s\"\n",
-                         message.atomName.c_str());
-            return 0;
-        }
-        std::size_t size = 0;
-        auto* view = static_cast<std::uint8_t*>(plat::MapWholeView(mapping, &size));
-        if (view == nullptr) {
-            plat::CloseMapping(mapping);
-            std::fprintf(stderr, "skyrelay-sim: cannot map \"%s\"\n", message.atomName.c_str());
-            return 0;
-        }
-        std::span<std::uint8_t> area(view, size);
-        module_.CarryOut(area, [this](const simmodule::CarriedRecord& record) {
-            if (log_ != nullptr) {
-                std::fprintf(log_, "%s\n", simmodule::LogLine(record).c_str());
-                std::fflush(log_);
-            }
-            if (record.write && record.offset == simmodule::TrafficOffset &&
-                record.size == simmodule::TrafficRecordSize) {
-                std::printf("%s\n",
-                            simmodule::TrafficLine(std::span(record.data, record.size)).c_str());
-                std::fflush(stdout);
-            }
-        });
-        if (options_.garble)
-            simmodule::Garble(area);
-        plat::UnmapView(view);
-        plat::CloseMapping(mapping);
-        return options_.reply;
+        return responder_.Answer(message.atomName);
     }
 
     // Serves until SIGINT or SIGTERM.
@@ -190,27 +87,27 @@ class Sim {
 
   private:
     const Options& options_;
-    simmodule::Module module_;
-    std::FILE* log_;
+    simprogram::Responder responder_;
 };
 
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, &options)) {
-        std::fputs(Usage, stderr);
+    switch (simprogram::ParseOptions(argc, argv, &options)) {
+    case simprogram::Start::Run:
+        break;
+    case simprogram::Start::Help:
+        std::fputs(simprogram::Usage, stdout);
+        return 0;
+    case simprogram::Start::Wrong:
+        std::fputs(simprogram::Usage, stderr);
         return 2;
     }
-    std::FILE* log = nullptr;
-    if (!options.logPath.empty()) {
-        log = std::fopen(options.logPath.c_str(), "a");
-        if (log == nullptr) {
-            std::fprintf(stderr, "skyrelay-sim: cannot open log %s: %s\n", options.logPath.c_str(),
-                         std::strerror(errno));
-            return 2;
-        }
-    }
+    bool logFailed = false;
+    std::FILE* log = simprogram::OpenLog(options, &logFailed);
+    if (logFailed)
+        return 2;
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("skyrelay-sim: pipe");
         return 1;
@@ -229,11 +126,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::string path = posix::WindowSocketPath(options.className);
-    std::fprintf(stderr,
-                 "skyrelay-sim: window \"%s\" ready at %s (module version 0x%08X, simulator "
-                 "version 0x%08X)%s%s\n",
-                 options.className.c_str(), path.c_str(), options.moduleVersion, options.simVersion,
-                 options.silent ? ", silent" : "", options.garble ? ", garbling" : "");
+    std::fprintf(stderr, "%s\n", simprogram::ReadyLine(options, path).c_str());
 
     Sim sim(options, log);
     sim.Serve(listener);

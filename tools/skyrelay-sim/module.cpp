@@ -55,7 +55,7 @@ Module::Module(std::uint32_t moduleVersion, std::uint32_t simVersion) : space_(O
 void Module::Read(std::uint32_t offset, std::span<std::uint8_t> out) const {
     for (std::size_t i = 0; i < out.size(); ++i) {
         std::uint64_t at = std::uint64_t{offset} + i;
-        out[i] = at < space_.size() ? space_[at] : 0;
+        out[i] = at < space_.size() ? space_[static_cast<std::size_t>(at)] : 0;
     }
 }
 
@@ -67,7 +67,7 @@ void Module::Write(std::uint32_t offset, std::span<const std::uint8_t> data) {
         else if (at == HandshakeWordOffset + 1)
             handshakeWord_ = static_cast<std::uint16_t>((handshakeWord_ & 0x00FF) | data[i] << 8);
         if (at < space_.size() && !Presented(at))
-            space_[at] = data[i];
+            space_[static_cast<std::size_t>(at)] = data[i];
     }
 }
 

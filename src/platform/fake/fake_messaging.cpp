@@ -97,9 +97,9 @@ void CarryOut(std::span<std::uint8_t> area) {
         for (std::uint64_t i = 0; i < size; ++i) {
             std::uint64_t at = std::uint64_t{offset} + i;
             if (type == 1)
-                data[i] = at < space.size() ? space[at] : 0;
+                data[i] = at < space.size() ? space[static_cast<std::size_t>(at)] : 0;
             else if (at < space.size() && !Presented(at))
-                space[at] = data[i];
+                space[static_cast<std::size_t>(at)] = data[i];
         }
         std::string line =
             (type == 1 ? "read " : "write ") + HexNumber(offset) + " " + std::to_string(size);

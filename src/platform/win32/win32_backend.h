@@ -2,9 +2,14 @@
 // are the system's own handles, converted here and nowhere else.
 #pragma once
 
+#include "platform/dialog.h"
 #include "platform/types.h"
 
 #include <windows.h>
+
+// windows.h makes WriteProfileString a macro for WriteProfileStringA, which would rename the
+// seam's own function of that name in the backend's files and leave the core's call unresolved.
+#undef WriteProfileString
 
 namespace win32 {
 
@@ -19,6 +24,12 @@ inline HMENU ToHmenu(plat::Menu menu) {
 }
 inline plat::Menu FromHmenu(HMENU menu) {
     return reinterpret_cast<plat::Menu>(menu);
+}
+inline HICON ToHicon(plat::Icon icon) {
+    return reinterpret_cast<HICON>(icon);
+}
+inline plat::Icon FromHicon(HICON icon) {
+    return reinterpret_cast<plat::Icon>(icon);
 }
 inline HANDLE ToHandle(plat::Mapping mapping) {
     return reinterpret_cast<HANDLE>(mapping);

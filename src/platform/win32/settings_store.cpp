@@ -1,0 +1,66 @@
+// The profile functions, the registry (HKEY_LOCAL_MACHINE, read only) and the shell's folder
+// browser. A bare settings file name lands in the Windows folder, as the profile functions place
+// it.
+#include "platform/settings_store.h"
+#include "platform/win32/win32_backend.h"
+
+#include <shlobj.h>
+
+namespace plat {
+
+std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
+                                char* buffer, std::uint32_t capacity, const char* file) {
+    return GetPrivateProfileStringA(section, key, defaultValue, buffer, capacity, file);
+}
+
+int WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
+    return WritePrivateProfileStringA(section, key, value, file) ? 1 : 0;
+}
+
+long RegistryOpenKey(const char* subKey, std::uint32_t access, RegistryKey* key) {
+    HKEY opened = nullptr;
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &opened);
+    if (key != nullptr)
+        *key = result == ERROR_SUCCESS ? win32::FromHkey(opened) : nullptr;
+    return result;
+}
+
+long RegistryQueryValue(RegistryKey key, const char* name, std::uint32_t* type,
+                        std::uint8_t* buffer, std::uint32_t* size) {
+    DWORD valueType = 0;
+    DWORD valueSize = size != nullptr ? *size : 0;
+    LONG result = RegQueryValueExA(win32::ToHkey(key), name, nullptr, &valueType, buffer,
+                                   size != nullptr ? &valueSize : nullptr);
+    if (type != nullptr)
+        *type = valueType;
+    if (size != nullptr)
+        *size = valueSize;
+    return result;
+}
+
+long RegistryCloseKey(RegistryKey key) {
+    return RegCloseKey(win32::ToHkey(key));
+}
+
+bool BrowseForFolder(const char* title, std::uint32_t flags, std::string* path) {
+    char displayName[MAX_PATH] = {};
+    BROWSEINFOA info{};
+    info.hwndOwner = nullptr;
+    info.pidlRoot = nullptr; // the desktop
+    info.pszDisplayName = displayName;
+    info.lpszTitle = title;
+    info.ulFlags = flags;
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&info);
+    if (chosen == nullptr)
+        return false; // cancelled
+    char folder[MAX_PATH] = {};
+    BOOL converted = SHGetPathFromIDListA(chosen, folder);
+    CoTaskMemFree(chosen);
+    // An item without a file-system path (a virtual folder) counts as no choice.
+    if (!converted || path == nullptr)
+        return false;
+    *path = folder;
+    return true;
+}
+
+} // namespace plat

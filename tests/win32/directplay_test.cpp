@@ -1,0 +1,229 @@
+// The DirectPlay adapter against the system's own DirectPlay, through the session interface only:
+// the connections offered, the lobby's TCP/IP address, what joining does, reference counts. Then
+// the relay's own attempts on the real objects, with the message boxes recorded by the fake dialog.
+
+// The session interface's HRESULT is the system's 32-bit result; objbase.h is told it exists.
+#ifndef _HRESULT_DEFINED
+#define _HRESULT_DEFINED
+#endif
+
+#include "platform/directplay.h"
+#include "platform/fake/fake.h"
+#include "session/relay_state.h"
+#include "session/scheduler.h"
+#include "session/session_join.h"
+#include "traffic/pump.h"
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr HRESULT NotImplemented = static_cast<HRESULT>(0x80004001u);
+
+class DirectPlay : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { ASSERT_GE(CoInitialize(nullptr), 0); }
+    static void TearDownTestSuite() { CoUninitialize(); }
+};
+
+dp::BOOL CollectName(const dp::GUID*, void* connection, std::uint32_t connectionSize,
+                     const dp::DPNAME* name, std::uint32_t, void* context) {
+    EXPECT_NE(connection, nullptr);
+    EXPECT_GT(connectionSize, 0u);
+    EXPECT_EQ(name->dwSize, sizeof(dp::DPNAME));
+    static_cast<std::vector<std::string>*>(context)->emplace_back(name->lpszShortNameA);
+    return dp::True;
+}
+
+// One address element as the lobby lays it out: data type, data size, data.
+void AppendElement(std::vector<std::uint8_t>& address, const dp::GUID& type, const void* data,
+                   std::uint32_t size) {
+    const auto* typeBytes = reinterpret_cast<const std::uint8_t*>(&type);
+    const auto* sizeBytes = reinterpret_cast<const std::uint8_t*>(&size);
+    const auto* dataBytes = static_cast<const std::uint8_t*>(data);
+    address.insert(address.end(), typeBytes, typeBytes + sizeof type);
+    address.insert(address.end(), sizeBytes, sizeBytes + sizeof size);
+    address.insert(address.end(), dataBytes, dataBytes + size);
+}
+
+// Builds the 127.0.0.1 address the way the relay does: the size first, then the address.
+std::vector<std::uint8_t> LocalAddress() {
+    dp::IDirectPlayLobby3A* lobby = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), dp::Ok);
+    if (lobby == nullptr)
+        return {};
+    std::uint32_t size = 0;
+    EXPECT_EQ(lobby->CreateAddress(&dp::SpGuidTcpIp, &dp::AidINet, "127.0.0.1", 10, nullptr, &size),
+              dp::ErrBufferTooSmall);
+    std::vector<std::uint8_t> address(size);
+    std::uint32_t filled = size;
+    EXPECT_EQ(lobby->CreateAddress(&dp::SpGuidTcpIp, &dp::AidINet, "127.0.0.1", 10, address.data(),
+                                   &filled),
+              dp::Ok);
+    EXPECT_EQ(filled, size);
+    EXPECT_EQ(lobby->AddRef(), 2u);
+    EXPECT_EQ(lobby->Release(), 1u);
+    EXPECT_EQ(lobby->Release(), 0u);
+    return address;
+}
+
+TEST_F(DirectPlay, OffersTheSystemsConnectionsByName) {
+    dp::IDirectPlay4A* object = nullptr;
+    ASSERT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
+    ASSERT_NE(object, nullptr);
+    std::vector<std::string> names;
+    EXPECT_EQ(object->EnumConnections(nullptr, CollectName, &names, 0), dp::Ok);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"IPX Connection For DirectPlay",
+                                               "Internet TCP/IP Connection For DirectPlay",
+                                               "Modem Connection For DirectPlay",
+                                               "Serial Connection For DirectPlay"}));
+    EXPECT_EQ(object->AddRef(), 2u);
+    EXPECT_EQ(object->Release(), 1u);
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
+    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+    HRESULT result = dp::Ok;
+    dp::IDirectPlay4A* object = reinterpret_cast<dp::IDirectPlay4A*>(&result);
+    std::thread([&] { result = plat::CreateDirectPlay(&object); }).join();
+    EXPECT_EQ(result, static_cast<HRESULT>(0x800401F0u));
+    EXPECT_EQ(object, nullptr);
+}
+
+TEST_F(DirectPlay, LobbyBuildsTheLocalTcpIpAddress) {
+    // DPAID_TotalSize with the whole size, DPAID_ServiceProvider, then the host name.
+    const dp::GUID totalSize{
+        0x1318F560, 0x912C, 0x11D0, {0x9D, 0xAA, 0x00, 0xA0, 0xC9, 0x0A, 0x43, 0xCB}};
+    const dp::GUID serviceProvider{
+        0x07D916C0, 0xE0AF, 0x11CF, {0x9C, 0x4E, 0x00, 0xA0, 0xC9, 0x05, 0x42, 0x5E}};
+    const std::uint32_t total = 3 * 20 + 4 + 16 + 10;
+    std::vector<std::uint8_t> expected;
+    AppendElement(expected, totalSize, &total, 4);
+    AppendElement(expected, serviceProvider, &dp::SpGuidTcpIp, 16);
+    AppendElement(expected, dp::AidINet, "127.0.0.1", 10);
+    EXPECT_EQ(LocalAddress(), expected);
+}
+
+TEST_F(DirectPlay, InitialisesTheAddressButFindsAndJoinsNoSession) {
+    const std::vector<std::uint8_t> address = LocalAddress();
+    dp::IDirectPlay4A* object = nullptr;
+    ASSERT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
+    std::vector<std::uint8_t> connection = address;
+    EXPECT_EQ(object->InitializeConnection(connection.data(), 0), dp::Ok);
+
+    // Wine 8 waits out the provider's default time-out (timeout 0), reports no session, then
+    // fails: its TCP/IP provider cannot enumerate sessions.
+    struct Timeouts {
+        int calls = 0;
+        std::uint32_t flags = 0;
+        std::uint32_t timeout = 0;
+        bool session = false;
+    } seen;
+    dp::DPSESSIONDESC2 description{};
+    description.dwSize = sizeof description;
+    EXPECT_EQ(object->EnumSessions(
+                  &description, 0,
+                  [](const dp::DPSESSIONDESC2* session, std::uint32_t* timeout, std::uint32_t flags,
+                     void* context) {
+                      auto* out = static_cast<Timeouts*>(context);
+                      ++out->calls;
+                      out->flags = flags;
+                      out->timeout = timeout != nullptr ? *timeout : 0;
+                      out->session = session != nullptr;
+                      return dp::False;
+                  },
+                  &seen, dp::EnumSessionsAll),
+              NotImplemented);
+    EXPECT_EQ(seen.calls, 1);
+    EXPECT_EQ(seen.flags, dp::EnumSessionsTimedOut);
+    EXPECT_GT(seen.timeout, 0u);
+    EXPECT_FALSE(seen.session);
+
+    dp::DPSESSIONDESC2 join{};
+    join.dwSize = sizeof join;
+    join.guidInstance = dp::GUID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    EXPECT_EQ(object->Open(&join, dp::OpenJoin), NotImplemented);
+    EXPECT_EQ(object->InitializeConnection(connection.data(), 0), dp::ErrAlreadyInitialized);
+    EXPECT_EQ(object->Close(), NotImplemented);
+    EXPECT_EQ(object->Release(), 0u);
+}
+
+// Run as directplay_nodplay.exe, for which DPLAYX.dll is turned off: both factories fail with the
+// system's own result and leave no object, and the program still runs.
+TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    int stale = 0; // what an output left unwritten would still hold
+    auto* object = reinterpret_cast<dp::IDirectPlay4A*>(&stale);
+    EXPECT_EQ(plat::CreateDirectPlay(&object), static_cast<HRESULT>(0x80040154u)); // not registered
+    EXPECT_EQ(object, nullptr);
+    auto* lobby = reinterpret_cast<dp::IDirectPlayLobby3A*>(&stale);
+    EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
+    EXPECT_EQ(lobby, nullptr);
+    CoUninitialize();
+}
+
+// The relay's own attempts on the real DirectPlay; dialog, timers and boxes are the fake ones.
+class RelayAttempt : public DirectPlay {
+  protected:
+    void SetUp() override {
+        fake::ResetAll();
+        ResetRelayState();
+        ResetJoinState();
+        ResetSchedulerState();
+        mainDialog = fake::MainWindow();
+        sessionEvent = plat::CreateSessionEvent();
+    }
+    void TearDown() override {
+        if (sessionObject != nullptr) {
+            EXPECT_EQ(sessionObject->Release(), 0u); // the relay held exactly one reference
+        }
+        sessionObject = nullptr;
+        plat::CloseSessionEvent(sessionEvent);
+    }
+};
+
+TEST_F(RelayAttempt, AutomaticAttemptsFailToChooseAConnectionAndKeepAlternating) {
+    OnAutoConnectTimer(); // TCP/IP, on the 127.0.0.1 address
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
+    EXPECT_EQ(box.text, "Choose connection error. ");
+    EXPECT_EQ(box.caption, "Skyrelay");
+    EXPECT_EQ(box.style, plat::BoxIconError);
+    EXPECT_FALSE(box.owned);
+    EXPECT_EQ(relayState.useIpx, 0);
+    EXPECT_EQ(relayState.searching, 1);
+    EXPECT_FALSE(fake::TimerRunning(PumpTimer));
+    // The object is kept for the next attempt, and the relay did initialise it.
+    ASSERT_NE(sessionObject, nullptr);
+    std::vector<std::uint8_t> address = LocalAddress();
+    EXPECT_EQ(sessionObject->InitializeConnection(address.data(), 0), dp::ErrAlreadyInitialized);
+
+    OnAutoConnectTimer(); // IPX/SPX, on the connection offered
+    EXPECT_EQ(relayState.useIpx, 1);
+    EXPECT_EQ(relayState.searching, 1);
+    EXPECT_EQ(sessionObject, nullptr); // Wine 8 cannot initialise IPX: the object is dropped
+    EXPECT_EQ(fake::MessageBoxTexts(),
+              (std::vector<std::string>{"Choose connection error. ", "Choose connection error. "}));
+}
+
+TEST_F(RelayAttempt, MenuAttemptShowsItsFailureAndKeepsOneObject) {
+    ConnectFromMenu(TcpIpCommand);
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    EXPECT_EQ(fake::MessageBoxes()[0].text, "Couldn't find a Multiplayer session. ");
+    EXPECT_TRUE(fake::MessageBoxes()[0].owned);
+    EXPECT_FALSE(fake::MenuItem(TcpIpCommand).grayed);
+    EXPECT_FALSE(fake::MenuItem(IpxSpxCommand).grayed);
+    EXPECT_EQ(relayState.searching, 1);
+    EXPECT_NE(sessionObject, nullptr);
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+// The "AIFile" block on Windows: the named file mapping "AIFile", opened for reading only.
+#include "skyrelay-aifile/block_reader.h"
+#include "traffic/shared_block.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+namespace aifile {
+namespace {
+
+volatile LONG interrupted = 0;
+HANDLE wakeUp = nullptr; // set by Ctrl-C, so that a wait ends at once
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    InterlockedExchange(&interrupted, 1);
+    if (wakeUp != nullptr)
+        SetEvent(wakeUp);
+    return TRUE;
+}
+
+std::string SystemMessage(DWORD error) {
+    char text[256] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                                message.back() == ' ' || message.back() == '.'))
+        message.pop_back();
+    return message.empty() ? "error " + std::to_string(error)
+                           : message + " (error " + std::to_string(error) + ")";
+}
+
+} // namespace
+
+const char* const BlockWhere = "The block is the named file mapping \"AIFile\".\n";
+
+std::string BlockName() {
+    return SharedBlockName;
+}
+
+Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes,
+                       std::string& error) {
+    bytes.clear();
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
+    if (mapping == nullptr) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND)
+            return Outcome::NoBlock;
+        error = SystemMessage(code);
+        return Outcome::Failed;
+    }
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) {
+        error = SystemMessage(GetLastError());
+        CloseHandle(mapping);
+        return Outcome::Failed;
+    }
+    // The view reaches as far as the mapping its creator made; never read past it.
+    MEMORY_BASIC_INFORMATION region{};
+    std::size_t size =
+        VirtualQuery(view, &region, sizeof region) == sizeof region ? region.RegionSize : 0;
+    const auto* first = static_cast<const std::uint8_t*>(view);
+    bytes.assign(first, first + std::min(size, SharedBlockSize));
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    return Outcome::Read;
+}
+
+void CatchInterrupt() {
+    wakeUp = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool Interrupted() {
+    return InterlockedCompareExchange(&interrupted, 0, 0) != 0;
+}
+
+void SleepOneSecond() {
+    if (wakeUp != nullptr)
+        WaitForSingleObject(wakeUp, 1000);
+    else
+        Sleep(1000);
+}
+
+bool OutputRedraws() {
+    // A console clears itself with the escape sequences once it is asked to take them.
+    HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(output, &mode) &&
+           SetConsoleMode(output, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+}
+
+} // namespace aifile

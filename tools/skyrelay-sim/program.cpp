@@ -1,0 +1,130 @@
+#include "skyrelay-sim/program.h"
+
+#include "platform/shared_memory.h"
+
+#include <cerrno>
+#include <cstring>
+#include <span>
+
+namespace simprogram {
+
+const char* const Usage =
+    "usage: skyrelay-sim [--class NAME] [--module-version N] [--sim-version N] [--log FILE]\n"
+    "                    [--silent] [--reply N] [--garble]\n";
+
+Start ParseOptions(int argc, char** argv, Options* options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) {
+                std::fprintf(stderr, "skyrelay-sim: %s needs a value\n", arg.c_str());
+                return false;
+            }
+            *out = argv[++i];
+            return true;
+        };
+        auto number = [&](std::uint64_t maximum, std::uint64_t* out) {
+            std::string text;
+            if (!value(&text))
+                return false;
+            if (!simmodule::ParseNumber(text, maximum, out)) {
+                std::fprintf(stderr, "skyrelay-sim: %s: not a number: %s\n", arg.c_str(),
+                             text.c_str());
+                return false;
+            }
+            return true;
+        };
+        std::uint64_t n = 0;
+        if (arg == "--class") {
+            if (!value(&options->className) || options->className.empty() ||
+                options->className.find('/') != std::string::npos) {
+                std::fprintf(stderr, "skyrelay-sim: --class needs a plain name\n");
+                return Start::Wrong;
+            }
+        } else if (arg == "--module-version") {
+            if (!number(0xFFFFFFFF, &n))
+                return Start::Wrong;
+            options->moduleVersion = static_cast<std::uint32_t>(n);
+        } else if (arg == "--sim-version") {
+            if (!number(0xFFFFFFFF, &n))
+                return Start::Wrong;
+            options->simVersion = static_cast<std::uint32_t>(n);
+        } else if (arg == "--log") {
+            if (!value(&options->logPath))
+                return Start::Wrong;
+        } else if (arg == "--reply") {
+            if (!number(UINT64_MAX, &options->reply))
+                return Start::Wrong;
+        } else if (arg == "--silent") {
+            options->silent = true;
+        } else if (arg == "--garble") {
+            options->garble = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return Start::Help;
+        } else {
+            std::fprintf(stderr, "skyrelay-sim: unknown option %s\n", arg.c_str());
+            return Start::Wrong;
+        }
+    }
+    return Start::Run;
+}
+
+std::FILE* OpenLog(const Options& options, bool* failed) {
+    *failed = false;
+    if (options.logPath.empty())
+        return nullptr;
+    std::FILE* log = std::fopen(options.logPath.c_str(), "a");
+    if (log == nullptr) {
+        std::fprintf(stderr, "skyrelay-sim: cannot open log %s: %s\n", options.logPath.c_str(),
+                     std::strerror(errno));
+        *failed = true;
+    }
+    return log;
+}
+
+std::string ReadyLine(const Options& options, const std::string& where) {
+    char versions[96];
+    std::snprintf(versions, sizeof versions, "(module version 0x%08X, simulator version 0x%08X)",
+                  static_cast<unsigned>(options.moduleVersion),
+                  static_cast<unsigned>(options.simVersion));
+    return "skyrelay-sim: window \"" + options.className + "\" ready at " + where + " " + versions +
+           (options.silent ? ", silent" : "") + (options.garble ? ", garbling" : "");
+}
+
+Responder::Responder(const Options& options, std::FILE* log)
+    : options_(options), module_(options.moduleVersion, options.simVersion), log_(log) {}
+
+std::uint64_t Responder::Answer(const std::string& areaName) {
+    plat::Mapping mapping = plat::OpenNamedMapping(areaName.c_str());
+    if (mapping == nullptr) {
+        std::fprintf(stderr, "skyrelay-sim: no request area named \"%s\"\n", areaName.c_str());
+        return 0;
+    }
+    std::size_t size = 0;
+    auto* view = static_cast<std::uint8_t*>(plat::MapWholeView(mapping, &size));
+    if (view == nullptr) {
+        plat::CloseMapping(mapping);
+        std::fprintf(stderr, "skyrelay-sim: cannot map \"%s\"\n", areaName.c_str());
+        return 0;
+    }
+    std::span<std::uint8_t> area(view, size);
+    module_.CarryOut(area, [this](const simmodule::CarriedRecord& record) {
+        if (log_ != nullptr) {
+            std::fprintf(log_, "%s\n", simmodule::LogLine(record).c_str());
+            std::fflush(log_);
+        }
+        if (record.write && record.offset == simmodule::TrafficOffset &&
+            record.size == simmodule::TrafficRecordSize) {
+            std::printf("%s\n",
+                        simmodule::TrafficLine(std::span(record.data, record.size)).c_str());
+            std::fflush(stdout);
+        }
+    });
+    if (options_.garble)
+        simmodule::Garble(area);
+    plat::UnmapView(view);
+    plat::CloseMapping(mapping);
+    return options_.reply;
+}
+
+} // namespace simprogram

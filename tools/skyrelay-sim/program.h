@@ -1,0 +1,56 @@
+// What every build of skyrelay-sim shares around the module logic: the options, the answer to one
+// request message (the request area named by the message's atom, carried out by the module), and
+// the lines it prints. Only the window and its message loop are written per platform.
+#pragma once
+
+#include "skyrelay-sim/module.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace simprogram {
+
+inline constexpr const char* RequestMessageName = "FsasmLib:IPC";
+
+struct Options {
+    std::string className = "UIPCMAIN";
+    std::uint32_t moduleVersion = simmodule::DefaultModuleVersion;
+    std::uint32_t simVersion = simmodule::DefaultSimVersion;
+    std::string logPath;
+    bool silent = false;
+    bool garble = false;
+    std::uint64_t reply = 1;
+};
+
+extern const char* const Usage;
+
+enum class Start { Run, Help, Wrong };
+
+// Reads the command line; a wrong option is reported on stderr (the caller then prints the usage
+// and exits with status 2).
+Start ParseOptions(int argc, char** argv, Options* options);
+
+// Opens the --log file for appending, or null when there is none; *failed tells a file that could
+// not be opened (reported on stderr).
+std::FILE* OpenLog(const Options& options, bool* failed);
+
+// "skyrelay-sim: window "UIPCMAIN" ready at <where> (module version ..., simulator version ...)".
+std::string ReadyLine(const Options& options, const std::string& where);
+
+class Responder {
+  public:
+    Responder(const Options& options, std::FILE* log);
+
+    // Carries out the request area of that name: one --log line per record, one stdout line per
+    // traffic record written at 0x1F80, then the damage of --garble. Returns the reply value, or 0
+    // when the area cannot be opened or mapped.
+    std::uint64_t Answer(const std::string& areaName);
+
+  private:
+    const Options& options_;
+    simmodule::Module module_;
+    std::FILE* log_;
+};
+
+} // namespace simprogram
