@@ -28,12 +28,13 @@ settings() {
 }
 
 # registry KEY NAME=VALUE...: the key with these values, made anew; no values: the key removed.
+# In the 32-bit view, where the simulator's installer writes.
 registry() {
     local key=$1
     shift
-    wine reg delete "$key" /f >/dev/null 2>&1
+    wine reg delete "$key" /reg:32 /f >/dev/null 2>&1
     for pair in "$@"; do
-        wine reg add "$key" /v "${pair%%=*}" /d "${pair#*=}" /f >/dev/null 2>&1 ||
+        wine reg add "$key" /v "${pair%%=*}" /d "${pair#*=}" /reg:32 /f >/dev/null 2>&1 ||
             echo "cannot add $key ${pair%%=*}"
     done
 }

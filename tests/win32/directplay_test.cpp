@@ -157,14 +157,22 @@ TEST_F(DirectPlay, InitialisesTheAddressButFindsAndJoinsNoSession) {
     EXPECT_EQ(object->Release(), 0u);
 }
 
-// Run as directplay_nodplay.exe, for which DPLAYX.dll is turned off: both factories fail with the
-// system's own result and leave no object, and the program still runs.
+// Run as directplay_nodplay.exe, for which DPLAYX.dll is turned off: both factories fail and leave
+// no object, the program still runs, and an attempt tells the user that DirectPlay is missing (its
+// class is not registered, which the factory reports as the missing interface).
 TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
     ASSERT_GE(CoInitialize(nullptr), 0);
     int stale = 0; // what an output left unwritten would still hold
     auto* object = reinterpret_cast<dp::IDirectPlay4A*>(&stale);
-    EXPECT_EQ(plat::CreateDirectPlay(&object), static_cast<HRESULT>(0x80040154u)); // not registered
+    EXPECT_EQ(plat::CreateDirectPlay(&object), hresult::NoInterface);
     EXPECT_EQ(object, nullptr);
+    fake::ResetAll();
+    ResetRelayState();
+    ResetSchedulerState();
+    mainDialog = fake::MainWindow();
+    OnAutoConnectTimer();
+    EXPECT_EQ(fake::MessageBoxTexts(), std::vector<std::string>{DirectPlayMissingText});
+    EXPECT_EQ(sessionObject, nullptr);
     auto* lobby = reinterpret_cast<dp::IDirectPlayLobby3A*>(&stale);
     EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
     EXPECT_EQ(lobby, nullptr);

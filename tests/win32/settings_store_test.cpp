@@ -80,8 +80,9 @@ TEST_F(SettingsStore, ABareFileNameLivesInTheWindowsFolder) {
 
 TEST_F(SettingsStore, RegistryReadsAreThoseOfTheStandIn) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, registry_cases::SimKey, 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr),
+    // In the 32-bit view, where the simulator's installer writes.
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, registry_cases::SimKey, 0, nullptr, 0,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     for (const auto& value : registry_cases::SimKeyValues())
         RegSetValueExA(key, value.name, 0, value.type,
@@ -89,7 +90,11 @@ TEST_F(SettingsStore, RegistryReadsAreThoseOfTheStandIn) {
                        static_cast<DWORD>(value.data.size()));
     RegCloseKey(key);
     registry_cases::ExpectSimKeyReads();
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Microsoft Games");
+    HKEY microsoft = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
+                  &microsoft);
+    RegDeleteTreeA(microsoft, "Microsoft Games");
+    RegCloseKey(microsoft);
 }
 
 } // namespace

@@ -336,11 +336,6 @@ class LobbyAdapter final : public dp::IDirectPlayLobby3A {
     std::uint32_t references_ = 1;
 };
 
-// IID_IDirectPlayLobby3A, the ANSI lobby. {2DB72490-...} is IID_IDirectPlayLobby3, the Unicode one,
-// whose CreateAddress refuses the ANSI DPAID_INet with DPERR_INVALIDFLAGS.
-constexpr ::GUID AnsiLobbyIid{
-    0x2DB72491, 0x652C, 0x11D1, {0xA7, 0xA8, 0x00, 0x00, 0xF8, 0x03, 0xAB, 0xFC}};
-
 // DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's
 // x86_64 libraries have no import library for it, and the program must start and say what is
 // wrong where DirectPlay is turned off. The module stays loaded once loaded.
@@ -371,6 +366,10 @@ HRESULT CreateDirectPlay(dp::IDirectPlay4A** object) {
     const ::GUID iid = ToGuid(dp::IidDirectPlay4A);
     void* created = nullptr;
     const HRESULT result = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, &created);
+    // Where DirectPlay is not installed (an optional feature since Windows 8) its class is not
+    // registered at all: that is the relay's "DirectPlay missing" case too, so the user is told.
+    if (result == REGDB_E_CLASSNOTREG)
+        return hresult::NoInterface;
     if (Failed(result))
         return result;
     if (created == nullptr)
@@ -400,7 +399,7 @@ HRESULT CreateDirectPlayLobby(dp::IDirectPlayLobby3A** lobby) {
         return result;
     if (first == nullptr)
         return hresult::Fail;
-    const ::GUID iid = AnsiLobbyIid;
+    const ::GUID iid = ToGuid(dp::IidDirectPlayLobby3A);
     void* queried = nullptr;
     result = first->QueryInterface(iid, &queried);
     first->Release();

@@ -19,7 +19,9 @@ int WriteProfileString(const char* section, const char* key, const char* value, 
 
 long RegistryOpenKey(const char* subKey, std::uint32_t access, RegistryKey* key) {
     HKEY opened = nullptr;
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access, &opened);
+    // FS2002 is a 32-bit program: its keys live in the 32-bit view, which a 64-bit build must ask
+    // for (a 32-bit build sees that view anyway).
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, access | KEY_WOW64_32KEY, &opened);
     if (key != nullptr)
         *key = result == ERROR_SUCCESS ? win32::FromHkey(opened) : nullptr;
     return result;
