@@ -31,7 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string written = ini::SetValue(text, section, key, value);
         std::optional<std::string> again = ini::FindValue(written, section, key);
         std::string_view expected = ini::Trim(value);
-        if (expected.size() >= 2 && expected.front() == '"' && expected.back() == '"')
+        if (expected.size() >= 2 && (expected.front() == '"' || expected.front() == '\'') &&
+            expected.back() == expected.front())
             expected = expected.substr(1, expected.size() - 2);
         if (!again || *again != expected)
             std::abort();
