@@ -152,7 +152,7 @@ TEST_F(SessionJoin, SessionEnumerationOpensTheFirstSessionThatTakesAPlayer) {
     EXPECT_EQ(fake::CallCount("Open"), 0);
 
     // The time-out is its bit, whatever other bits come with it, even with a session given.
-    ASSERT_EQ(plat::CreateDirectPlay(&sessionObject), dp::Ok);
+    ASSERT_NE(sessionObject, nullptr); // the failed attempt's object, kept for the next one
     dp::DPSESSIONDESC2 offered{};
     for (std::uint32_t flags : {0x1u, 0x3u, 0x80000001u})
         EXPECT_EQ(EnumSessionsCallback(&offered, nullptr, flags, nullptr), dp::False) << flags;
