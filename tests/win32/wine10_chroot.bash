@@ -42,12 +42,12 @@ wine10_ensure_root() {
     wine10_unmount
     rm -rf "$wine10_root"
     mkdir -p "$wine10_root"
-    timeout 900 debootstrap --variant=minbase trixie "$wine10_root" "$mirror" >"$wine10_root.log" 2>&1 ||
+    timeout 600 debootstrap --variant=minbase trixie "$wine10_root" "$mirror" >"$wine10_root.log" 2>&1 ||
         { echo "debootstrap failed, see $wine10_root.log"; return 1; }
     cp /etc/resolv.conf "$wine10_root/etc/resolv.conf"
     wine10_mount
     local ok=0
-    timeout 1200 chroot "$wine10_root" /bin/sh -c \
+    timeout 900 chroot "$wine10_root" /bin/sh -c \
         'export DEBIAN_FRONTEND=noninteractive; apt-get update && apt-get install -y --no-install-recommends wine wine64' \
         >>"$wine10_root.log" 2>&1 || ok=1
     wine10_unmount

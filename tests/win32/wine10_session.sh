@@ -29,6 +29,7 @@ probe_exe=$(cd "$2" 2>/dev/null && pwd)/dp_probe.exe
 command -v unshare >/dev/null && unshare -n -m true 2>/dev/null ||
     skip "cannot create a private network namespace here"
 reason=$(wine10_ensure_root) || skip "cannot build the Wine 10 root: ${reason##*$'\n'}"
+[ -z "$reason" ] || echo "$reason"
 
 # The run's files live inside the root, where the Windows programs see them; the prefix is kept.
 state=/var/lib/skyrelay-wine10
