@@ -21,8 +21,8 @@ skip() {
 }
 
 [ $# -eq 2 ] || { echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR" >&2; exit 2; }
-session_bin=$(cd "$1" 2>/dev/null && pwd)/skyrelay-session
-probe_exe=$(cd "$2" 2>/dev/null && pwd)/dp_probe.exe
+session_bin=$(cd "$1" 2>/dev/null && pwd || true)/skyrelay-session
+probe_exe=$(cd "$2" 2>/dev/null && pwd || true)/dp_probe.exe
 [ -x "$session_bin" ] || skip "no skyrelay-session in $1 (build the debug preset first)"
 [ -f "$probe_exe" ] || skip "no dp_probe.exe in $2 (build the mingw preset first)"
 [ "$(id -u)" = 0 ] || skip "needs root for the Wine 10 root and a private network namespace"
