@@ -1,6 +1,7 @@
 // DirectPlay's TCP/IP messages against the bytes a Wine 10 client exchanged with a host that it
 // joined: what the host builds must match them byte for byte, what the client sent must parse,
 // and a malformed message must be refused without reading past its end.
+#include "dplay_captured.h"
 #include "skyrelay-session/dplay_wire.h"
 
 #include <gtest/gtest.h>
@@ -11,112 +12,7 @@
 namespace {
 
 using namespace dplay;
-
-// Golden messages, as captured.
-constexpr const char* EnumSessions = "34 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                     "00 00 00 00 70 6c 61 79 02 00 0b 00 00 00 00 00 "
-                                     "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                     "02 00 00 00";
-constexpr const char* EnumSessionsReply = "92 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                          "00 00 00 00 70 6c 61 79 01 00 0e 00 58 00 00 00 "
-                                          "00 00 00 00 7e 0e 1d 5a 34 12 de 4c 9a bc 01 23 "
-                                          "45 67 89 ab 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                          "00 00 00 00 08 00 00 00 02 00 00 00 00 00 00 00 "
-                                          "00 00 00 00 00 00 00 00 00 00 00 00 78 56 34 12 "
-                                          "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                          "00 00 00 00 64 00 00 00 54 00 65 00 73 00 74 00 "
-                                          "20 00 53 00 65 00 73 00 73 00 69 00 6f 00 6e 00 "
-                                          "00 00";
-constexpr const char* RequestPlayerId = "20 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                        "00 00 00 00 70 6c 61 79 05 00 0b 00 09 00 00 00";
-constexpr const char* RequestPlayerReply = "4c 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 70 6c 61 79 07 00 0e 00 01 b0 00 00 "
-                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 00 00 00 00 00 00 00 00";
-constexpr const char* AddForwardRequest = "86 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                          "00 00 00 00 70 6c 61 79 13 00 0b 00 00 00 00 00 "
-                                          "01 b0 00 00 00 00 00 00 1c 00 00 00 6c 00 00 00 "
-                                          "50 00 00 00 09 00 00 00 01 b0 00 00 00 00 00 00 "
-                                          "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 "
-                                          "01 b0 00 00 30 00 00 00 0b 00 00 00 00 00 00 00 "
-                                          "02 00 08 fd 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                          "02 00 09 2f 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                          "00 00 78 56 34 12";
-constexpr const char* SuperEnumPlayersReply = "55 01 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 70 6c 61 79 29 00 0e 00 03 00 00 00 "
-                                              "00 00 00 00 96 00 00 00 00 00 00 00 24 00 00 00 "
-                                              "7c 00 00 00 00 00 00 00 58 00 00 00 00 00 00 00 "
-                                              "7e 0e 1d 5a 34 12 de 4c 9a bc 01 23 45 67 89 ab "
-                                              "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                              "08 00 00 00 02 00 00 00 00 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 00 00 00 00 78 56 34 12 00 00 00 00 "
-                                              "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                              "54 00 65 00 73 00 74 00 20 00 53 00 65 00 73 00 "
-                                              "73 00 69 00 6f 00 6e 00 00 00 10 00 00 00 0f 00 "
-                                              "00 00 01 a0 00 00 04 00 00 00 0e 00 00 00 20 02 "
-                                              "00 08 fc 00 00 00 00 00 00 00 00 00 00 00 00 02 "
-                                              "00 09 2e 00 00 00 00 00 00 00 00 00 00 00 00 10 "
-                                              "00 00 00 01 00 00 00 01 b0 00 00 04 00 00 00 0e "
-                                              "00 00 00 20 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 02 00 09 2f 00 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 10 00 00 00 08 00 00 00 02 a0 00 00 "
-                                              "05 00 00 00 01 a0 00 00 50 00 45 00 45 00 52 00 "
-                                              "31 00 00 00 20 02 00 08 fc 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 00 02 00 09 2e 00 00 00 00 00 00 00 "
-                                              "00 00 00 00 00";
-constexpr const char* ClientCreatePlayer = "98 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 70 6c 61 79 08 00 0b 00 00 00 00 00 "
-                                           "02 b0 00 00 00 00 00 00 1c 00 00 00 00 00 00 00 "
-                                           "62 00 00 00 08 00 00 00 02 b0 00 00 12 00 00 00 "
-                                           "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 "
-                                           "01 b0 00 00 30 00 00 00 0b 00 00 00 00 00 00 00 "
-                                           "53 00 6b 00 79 00 72 00 65 00 6c 00 61 00 79 00 "
-                                           "00 00 02 00 08 fd 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 02 00 09 2f 00 00 00 00 00 00 00 00 00 00 "
-                                           "00 00 00 00 00 00 00 00";
-constexpr const char* HostCreatePlayer = "92 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                         "00 00 00 00 70 6c 61 79 08 00 0e 00 00 00 00 00 "
-                                         "03 a0 00 00 00 00 00 00 1c 00 00 00 00 00 00 00 "
-                                         "5c 00 00 00 08 00 00 00 03 a0 00 00 0c 00 00 00 "
-                                         "00 00 00 00 20 00 00 00 00 00 00 00 00 00 00 00 "
-                                         "01 a0 00 00 30 00 00 00 0e 00 00 00 00 00 00 00 "
-                                         "50 00 45 00 45 00 52 00 32 00 00 00 02 00 08 fc "
-                                         "00 00 00 00 00 00 00 00 00 00 00 00 02 00 09 2e "
-                                         "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
-                                         "00 00";
-constexpr const char* GamePeer1 = "56 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                  "00 00 00 00 02 a0 00 00 02 b0 00 00 19 10 00 00 "
-                                  "01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10 "
-                                  "11 12 13 14 15 16 17 18 19 1a 1b 1c 1d 1e 1f 20 "
-                                  "21 22 23 24 25 26 27 28 29 2a 2b 2c 2d 2e 2f 30 "
-                                  "31 32 33 34 35 36";
-constexpr const char* GamePeer2 = "20 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                  "00 00 00 00 03 a0 00 00 02 b0 00 00 31 00 00 00";
-constexpr const char* Ping = "24 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                             "00 00 00 00 70 6c 61 79 16 00 0e 00 01 a0 00 00 "
-                             "04 03 02 01";
-constexpr const char* PingReply = "24 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-                                  "00 00 00 00 70 6c 61 79 17 00 0b 00 01 b0 00 00 "
-                                  "04 03 02 01";
-constexpr const char* DeletePlayer = "30 00 b0 fa 02 00 08 fc 00 00 00 00 00 00 00 00 "
-                                     "00 00 00 00 70 6c 61 79 0b 00 0e 00 00 00 00 00 "
-                                     "03 a0 00 00 00 00 00 00 00 00 00 00 00 00 00 00";
-constexpr const char* EchoGuaranteed =
-    "24 00 b0 fa 02 00 08 fd 00 00 00 00 00 00 00 00 "
-    "00 00 00 00 02 b0 00 00 02 a0 00 00 45 43 48 4f 2d 47 00 00";
-constexpr const char* EchoUnguaranteed = "02 b0 00 00 02 a0 00 00 45 43 48 4f 2d 55 00 00";
-
-Bytes Hex(const char* text) {
-    Bytes bytes;
-    unsigned value = 0;
-    int consumed = 0;
-    while (std::sscanf(text, " %2x%n", &value, &consumed) == 1) {
-        bytes.push_back(static_cast<std::uint8_t>(value));
-        text += consumed;
-    }
-    return bytes;
-}
+using namespace dplay_captured;
 
 std::string Dump(const Bytes& bytes) {
     std::string text;
@@ -234,7 +130,7 @@ TEST(DplayWire, ParsesWhatTheClientSent) {
 
     EXPECT_EQ(BodyOf<PlayerIdRequest>(ParseMessage(Hex(RequestPlayerId))).flags, 9u);
 
-    ParseResult parsed = ParseMessage(Hex(AddForwardRequest));
+    ParseResult parsed = ParseMessage(Hex(ClientAddForward));
     const auto& forward = BodyOf<dplay::AddForwardRequest>(parsed);
     EXPECT_EQ(forward.playerId, 0xB001u);
     EXPECT_EQ(forward.player.flags, 9u);
@@ -284,7 +180,7 @@ TEST(DplayWire, HostPlayerParsesBackWithItsNames) {
 
 TEST(DplayWire, StreamCutsWholeMessagesAndRefusesImpossibleSizes) {
     Bytes stream = Hex(RequestPlayerId);
-    Bytes second = Hex(AddForwardRequest);
+    Bytes second = Hex(ClientAddForward);
     stream.insert(stream.end(), second.begin(), second.end());
     EXPECT_EQ(NextMessage(ByteView(stream).first(3)).status, StreamCut::Status::NeedMore);
     EXPECT_EQ(NextMessage(ByteView(stream).first(31)).status, StreamCut::Status::NeedMore);
@@ -321,8 +217,8 @@ TEST(DplayWire, RefusesMalformedClientMessages) {
         {"player list past the end", ClientCreatePlayer, Packed + 28, 0x40000000u},
         {"fixed size too small", ClientCreatePlayer, Packed + 36, 47},
         {"fixed size past the end", ClientCreatePlayer, Packed + 36, 0xFFFFFFFFu},
-        {"add-forward without SP data", AddForwardRequest, Packed + 20, 0},
-        {"add-forward password past the end", AddForwardRequest, Body + 24, 1000},
+        {"add-forward without SP data", ClientAddForward, Packed + 20, 0},
+        {"add-forward password past the end", ClientAddForward, Body + 24, 1000},
     };
     for (const Row& row : rows) {
         Bytes message = Hex(row.golden);
@@ -334,7 +230,7 @@ TEST(DplayWire, RefusesMalformedClientMessages) {
 
     // Every shortened body, with the header's size made to agree, is parsed or refused within
     // its bytes (the sanitizers watch the reads).
-    for (const char* golden : {EnumSessions, RequestPlayerId, AddForwardRequest, ClientCreatePlayer,
+    for (const char* golden : {EnumSessions, RequestPlayerId, ClientAddForward, ClientCreatePlayer,
                                EchoGuaranteed, PingReply}) {
         Bytes whole = Hex(golden);
         for (std::size_t size = Body; size < whole.size(); ++size) {
