@@ -122,15 +122,16 @@ TEST(DplayWire, Client32LayoutsPutTheFieldsAtTheirOffsets) {
 }
 
 TEST(DplayWire, ParsesWhatTheClientSent) {
-    const auto& enumRequest = BodyOf<EnumSessionsRequest>(ParseDatagram(Hex(EnumSessions)));
+    ParseResult parsed = ParseDatagram(Hex(EnumSessions));
+    const auto& enumRequest = BodyOf<EnumSessionsRequest>(parsed);
     EXPECT_EQ(enumRequest.application, dp::GuidNull);
     EXPECT_EQ(enumRequest.flags, 2u);
     EXPECT_FALSE(enumRequest.password);
-    EXPECT_EQ(ParseDatagram(Hex(EnumSessions)).message->senderPort, 2301);
+    EXPECT_EQ(parsed.message->senderPort, 2301);
 
     EXPECT_EQ(BodyOf<PlayerIdRequest>(ParseMessage(Hex(RequestPlayerId))).flags, 9u);
 
-    ParseResult parsed = ParseMessage(Hex(ClientAddForward));
+    parsed = ParseMessage(Hex(ClientAddForward));
     const auto& forward = BodyOf<dplay::AddForwardRequest>(parsed);
     EXPECT_EQ(forward.playerId, 0xB001u);
     EXPECT_EQ(forward.player.flags, 9u);
