@@ -28,6 +28,10 @@ probe_exe=$(cd "$2" 2>/dev/null && pwd || true)/dp_probe.exe
 [ "$(id -u)" = 0 ] || skip "needs root for the Wine 10 root and a private network namespace"
 command -v unshare >/dev/null && unshare -n -m true 2>/dev/null ||
     skip "cannot create a private network namespace here"
+# One run at a time per root: they share its Wine prefix, and the first one makes the root.
+mkdir -p "$(dirname "$wine10_root")"
+exec 9>"$wine10_root.lock"
+flock -w 900 9 || skip "another run has held $wine10_root.lock for 15 minutes"
 reason=$(wine10_ensure_root) || skip "cannot build the Wine 10 root: ${reason##*$'\n'}"
 [ -z "$reason" ] || echo "$reason"
 

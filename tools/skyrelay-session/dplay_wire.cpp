@@ -7,7 +7,6 @@ constexpr std::uint32_t HeaderToken = 0xFAB00000u;
 constexpr std::uint32_t MaxHeaderSize = 0xFFFFFu; // the low 20 bits of the header's first word
 constexpr std::uint16_t AfInet = 2;
 constexpr std::uint32_t PackedPlayerFixedSize = 48;
-constexpr std::uint32_t SuperPackedFixedSize = 20;
 constexpr std::uint8_t PlayMagic[4] = {'p', 'l', 'a', 'y'};
 
 // Little-endian reads that fail rather than run past the end.
