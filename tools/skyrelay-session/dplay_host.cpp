@@ -117,7 +117,7 @@ int DirectPlayHost::Run(const volatile std::sig_atomic_t& stop) {
             else if (inbound_.count(entry.fd) != 0)
                 ReadInbound(entry.fd);
             else if (auto found = clientFds.find(entry.fd); found != clientFds.end())
-                ReadClientConnection(found->second);
+                ReadClientConnection(found->second, entry.fd);
         }
         if (!peers_.Tick(*this, Clock::now()))
             return 0;
@@ -205,12 +205,14 @@ void DirectPlayHost::ReadDatagram(int fd) {
         OnEnumSessions(*request, ClientKey{peer.sin_addr.s_addr, *parsed.message->senderPort});
 }
 
-void DirectPlayHost::ReadClientConnection(const ClientKey& key) {
+void DirectPlayHost::ReadClientConnection(const ClientKey& key, int fd) {
     // Clients send nothing on the host's connection; what arrives is read and let go, and the
     // end of it means the client is gone.
-    Client& client = clients_[key];
+    auto found = clients_.find(key);
+    if (found == clients_.end() || found->second.fd != fd)
+        return; // dropped earlier in this round
     std::uint8_t chunk[4096];
-    ssize_t received = recv(client.fd, chunk, sizeof chunk, MSG_DONTWAIT);
+    ssize_t received = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
     if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
         return;
     if (received <= 0)

@@ -71,7 +71,7 @@ class DirectPlayHost : private PeerSink {
     void AcceptInbound();
     void ReadInbound(int fd);
     void ReadDatagram(int fd);
-    void ReadClientConnection(const ClientKey& key);
+    void ReadClientConnection(const ClientKey& key, int fd);
     // Handles one message of a client; false if it is refused (the connection is then closed).
     bool Handle(const dplay::Message& message, std::uint32_t address, const char*& error);
     bool OnEnumSessions(const dplay::EnumSessionsRequest& request, const ClientKey& key);
