@@ -178,6 +178,7 @@ TEST(DplayWire, HostPlayerParsesBackWithItsNames) {
     EXPECT_EQ(create.player.spData, peer.spData);
     // Not UTF-8: each byte is a Latin-1 character.
     EXPECT_EQ(EncodeName("\xE9t\xE9"), (Bytes{0xE9, 0, 't', 0, 0xE9, 0, 0, 0}));
+    EXPECT_EQ(EncodeName("\xF8\x80\x80"), (Bytes{0xF8, 0, 0x80, 0, 0x80, 0, 0, 0}));
 }
 
 TEST(DplayWire, StreamCutsWholeMessagesAndRefusesImpossibleSizes) {

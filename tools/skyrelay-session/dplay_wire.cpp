@@ -489,10 +489,12 @@ Bytes EncodeName(std::string_view name) {
     while (i < name.size()) {
         auto byte = [&name](std::size_t at) { return static_cast<std::uint8_t>(name[at]); };
         std::uint32_t lead = byte(i);
-        std::size_t extra = lead >= 0xF0 && lead < 0xF5 ? 3
-                            : lead >= 0xE0              ? 2
-                            : lead >= 0xC2              ? 1
-                                                        : 0;
+        // Continuation bytes a lead byte announces; 0 for a byte that cannot lead.
+        std::size_t extra = lead >= 0xF5   ? 0
+                            : lead >= 0xF0 ? 3
+                            : lead >= 0xE0 ? 2
+                            : lead >= 0xC2 ? 1
+                                           : 0;
         std::uint32_t code = lead;
         bool valid = lead < 0x80 || (extra > 0 && name.size() - i > extra);
         if (lead >= 0x80 && valid) {
