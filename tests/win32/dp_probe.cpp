@@ -2,7 +2,9 @@
 // the relay does (the TCP/IP connection initialised with an address for 127.0.0.1, EnumSessions,
 // Open with DPOPEN_JOIN, CreatePlayer with an event), then prints one line per message it
 // receives. It checks a session host against the system's own DirectPlay.
-// Usage: dp_probe [--name NAME] [--seconds N]   (exit 0 once joined, 1 if the join failed)
+// Usage: dp_probe [--name NAME] [--seconds N] [--offered]   (exit 0 once joined, 1 if not)
+//   --offered: initialise the TCP/IP connection as EnumConnections offers it (the relay's menu
+//   command) instead of an address for 127.0.0.1 (its automatic join).
 #include <windows.h>
 
 #include <initguid.h>
@@ -20,6 +22,7 @@ namespace {
 
 struct Probe {
     IDirectPlay4A* play = nullptr;
+    std::vector<unsigned char> tcpConnection; // as offered by EnumConnections
     bool found = false;
     GUID instance{};
 };
@@ -36,6 +39,19 @@ void Line(const char* format, ...) {
 
 unsigned long Code(HRESULT result) {
     return static_cast<unsigned long>(result);
+}
+
+BOOL CALLBACK OnConnection(LPCGUID, LPVOID connection, DWORD size, LPCDPNAME name, DWORD flags,
+                           LPVOID context) {
+    auto* probe = static_cast<Probe*>(context);
+    const char* shortName =
+        name != nullptr && name->lpszShortNameA != nullptr ? name->lpszShortNameA : "(none)";
+    Line("connection: \"%s\" flags=%lu", shortName, static_cast<unsigned long>(flags));
+    if (std::strstr(shortName, "TCP") != nullptr && probe->tcpConnection.empty()) {
+        const auto* bytes = static_cast<const unsigned char*>(connection);
+        probe->tcpConnection.assign(bytes, bytes + size);
+    }
+    return TRUE;
 }
 
 BOOL CALLBACK OnSession(LPCDPSESSIONDESC2 desc, LPDWORD, DWORD flags, LPVOID context) {
@@ -77,14 +93,13 @@ std::string PlayerName(IDirectPlay4A* play, DPID id) {
 
 // Prints every waiting message; true once the session is lost.
 bool Drain(IDirectPlay4A* play, unsigned& count) {
-    bool lost = false;
     for (;;) {
         DPID from = 0;
         DPID to = 0;
         DWORD size = 0;
         HRESULT result = play->Receive(&from, &to, DPRECEIVE_ALL, nullptr, &size);
         if (result == DPERR_NOMESSAGES)
-            return lost;
+            return false;
         if (result != DPERR_BUFFERTOOSMALL) {
             Line("error: Receive 0x%08lX", Code(result));
             return true;
@@ -111,7 +126,9 @@ bool Drain(IDirectPlay4A* play, unsigned& count) {
             Line("system: to=0x%lX size=%lu type=0x%lX%s", static_cast<unsigned long>(to),
                  static_cast<unsigned long>(size), static_cast<unsigned long>(type),
                  created.c_str());
-            lost = lost || type == DPSYS_SESSIONLOST;
+            // What comes after the session is lost is not the session's.
+            if (type == DPSYS_SESSIONLOST)
+                return true;
             continue;
         }
         std::string hex;
@@ -165,11 +182,14 @@ std::vector<unsigned char> LoopbackAddress() {
 int main(int argc, char** argv) {
     std::string name = "Skyrelay";
     long seconds = 20;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--name") == 0)
-            name = argv[i + 1];
-        else if (std::strcmp(argv[i], "--seconds") == 0)
-            seconds = std::strtol(argv[i + 1], nullptr, 10);
+    bool offered = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--offered") == 0)
+            offered = true;
+        else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc)
+            name = argv[++i];
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::strtol(argv[++i], nullptr, 10);
     }
     CoInitialize(nullptr);
     Probe probe;
@@ -181,7 +201,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     probe.play = static_cast<IDirectPlay4A*>(object);
-    std::vector<unsigned char> address = LoopbackAddress();
+    result = probe.play->EnumConnections(nullptr, OnConnection, &probe, 0);
+    if (FAILED(result) || probe.tcpConnection.empty()) {
+        Line("error: no TCP/IP connection offered (0x%08lX)", Code(result));
+        return 1;
+    }
+    std::vector<unsigned char> address = offered ? probe.tcpConnection : LoopbackAddress();
     if (address.empty()) {
         Line("error: no TCP/IP address from the lobby");
         return 1;

@@ -51,6 +51,14 @@ send PEER2 0x31000000
 system host
 wait 300
 system sessionlost
+wait 300
+end
+EOF
+cat >"$run_dir/menu.txt" <<'EOF'
+join PEER1
+wait 300
+pos PEER1 0 3000000 2048 1000000 -2000000 500 32768
+wait 300
 end
 EOF
 
@@ -75,14 +83,17 @@ inside() {
             WINEPREFIX="$state/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all \
             sh -c 'wineboot -i && wineserver -w' >/dev/null 2>&1 || echo "wineboot failed"
     fi
-    local round
-    for round in aircraft scenario; do
-        local host_args=(--aircraft 2) seconds=3
-        [ "$round" = scenario ] && host_args=(--scenario "$run_dir/scenario.txt") && seconds=15
+    local round host_args probe_args
+    for round in aircraft scenario menu; do
+        case $round in
+        aircraft) host_args=(--aircraft 2) probe_args=(--seconds 3) ;;
+        scenario) host_args=(--scenario "$run_dir/scenario.txt") probe_args=(--seconds 15) ;;
+        menu) host_args=(--scenario "$run_dir/menu.txt") probe_args=(--seconds 15 --offered) ;;
+        esac
         "$session_bin" --directplay "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
         local host=$!
         sleep 0.3
-        wine_in_root timeout 90 wine "$state/run/dp_probe.exe" --seconds "$seconds" \
+        wine_in_root timeout 90 wine "$state/run/dp_probe.exe" "${probe_args[@]}" \
             >"$run_dir/$round.probe" 2>"$run_dir/$round.wine" || echo "probe exit $?" >>"$run_dir/$round.probe"
         sleep 0.5
         kill -TERM "$host" 2>/dev/null || true
@@ -118,7 +129,7 @@ PY
 }
 # The client's own DirectPlay must never have seen an unexpected reply (it breaks into the
 # debugger, exception 0x80000003) or crashed.
-for round in aircraft scenario; do
+for round in aircraft scenario menu; do
     if grep -E "No receipt event|code=80000003|Unhandled exception|WineDbg" "$run_dir/$round.wine" \
         "$run_dir/$round.probe"; then
         echo "FAIL: $round: the client's DirectPlay complained"
@@ -165,6 +176,18 @@ sent: message from PEER2, 4 bytes, to 1 players (2 messages in all)
 sent: system message 0x101 to 1 players (3 messages in all)
 sent: system message 0x31 to 1 players (4 messages in all)
 session closed: 4 messages sent'
+
+# The menu's way: the TCP/IP connection as offered, no address of the relay's own; and the
+# session lost that `end` sends before it closes.
+expect "$run_dir/menu.probe" '
+connection: "Internet TCP/IP Connection For DirectPlay" flags=1
+session: "Skyrelay session" size=88 max=256 current=0
+open: 0x00000000
+create: 0x00000000 id=0xA00003
+system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
+message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000
+system: to=0xA00003 size=4 type=0x31
+done: 3 messages, session lost'
 
 if [ "$failures" -ne 0 ]; then
     echo "wine10_session: $failures checks failed (files in $run_dir)"
