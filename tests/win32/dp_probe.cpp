@@ -5,6 +5,7 @@
 // Usage: dp_probe [--name NAME] [--seconds N] [--offered]   (exit 0 once joined, 1 if not)
 //   --offered: initialise the TCP/IP connection as EnumConnections offers it (the relay's menu
 //   command) instead of an address for 127.0.0.1 (its automatic join).
+// A game message is printed with its first 64 bytes in hex.
 #include <windows.h>
 
 #include <initguid.h>
@@ -133,7 +134,7 @@ bool Drain(IDirectPlay4A* play, unsigned& count) {
         }
         std::string hex;
         char cell[4];
-        for (DWORD i = 0; i < size && i < 16; ++i) {
+        for (DWORD i = 0; i < size && i < 64; ++i) {
             std::snprintf(cell, sizeof cell, "%02x", data[i]);
             hex += cell;
         }

@@ -160,7 +160,7 @@ session: "Skyrelay session" size=88 max=256 current=0
 open: 0x00000000
 create: 0x00000000 id=0xA00003
 system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
-message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000
+message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
 system: to=0xA00003 size=70 type=0x3 id=0xA00005 name=PEER2
 message: from=0xA00005 to=0xA00003 size=4 type=49 name=PEER2 bytes=31000000
 system: to=0xA00003 size=4 type=0x101
@@ -185,7 +185,7 @@ session: "Skyrelay session" size=88 max=256 current=0
 open: 0x00000000
 create: 0x00000000 id=0xA00003
 system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
-message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000
+message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
 system: to=0xA00003 size=4 type=0x31
 done: 3 messages, session lost'
 
