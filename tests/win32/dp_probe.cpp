@@ -2,9 +2,11 @@
 // the relay does (the TCP/IP connection initialised with an address for 127.0.0.1, EnumSessions,
 // Open with DPOPEN_JOIN, CreatePlayer with an event), then prints one line per message it
 // receives. It checks a session host against the system's own DirectPlay.
-// Usage: dp_probe [--name NAME] [--seconds N] [--offered]   (exit 0 once joined, 1 if not)
+// Usage: dp_probe [--name NAME] [--seconds N] [--offered] [--rejoin]   (exit 0 once joined)
 //   --offered: initialise the TCP/IP connection as EnumConnections offers it (the relay's menu
 //   command) instead of an address for 127.0.0.1 (its automatic join).
+//   --rejoin: once the first session is over, release the object and join again with a new
+//   one, as the relay does after a session lost.
 // A game message is printed with its first 64 bytes in hex.
 #include <windows.h>
 
@@ -178,39 +180,32 @@ std::vector<unsigned char> LoopbackAddress() {
     return address;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    std::string name = "Skyrelay";
-    long seconds = 20;
-    bool offered = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--offered") == 0)
-            offered = true;
-        else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc)
-            name = argv[++i];
-        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
-            seconds = std::strtol(argv[++i], nullptr, 10);
-    }
-    CoInitialize(nullptr);
+// One join and the messages that follow, until the session is lost or `seconds` pass; false if
+// the join failed.
+bool JoinAndReceive(const std::string& name, long seconds, bool offered) {
     Probe probe;
     void* object = nullptr;
     HRESULT result =
         CoCreateInstance(CLSID_DirectPlay, nullptr, CLSCTX_ALL, IID_IDirectPlay4A, &object);
     if (FAILED(result)) {
         Line("error: CoCreateInstance 0x%08lX", Code(result));
-        return 1;
+        return false;
     }
     probe.play = static_cast<IDirectPlay4A*>(object);
+    // Every return from here releases the object, as the relay does when it leaves.
+    struct Release {
+        IDirectPlay4A* play;
+        ~Release() { play->Release(); }
+    } release{probe.play};
     result = probe.play->EnumConnections(nullptr, OnConnection, &probe, 0);
     if (FAILED(result) || probe.tcpConnection.empty()) {
         Line("error: no TCP/IP connection offered (0x%08lX)", Code(result));
-        return 1;
+        return false;
     }
     std::vector<unsigned char> address = offered ? probe.tcpConnection : LoopbackAddress();
     if (address.empty()) {
         Line("error: no TCP/IP address from the lobby");
-        return 1;
+        return false;
     }
     result = probe.play->InitializeConnection(address.data(), 0);
     Line("initialize: 0x%08lX", Code(result));
@@ -220,7 +215,7 @@ int main(int argc, char** argv) {
     Line("enumerate: 0x%08lX", Code(result));
     if (FAILED(result) || !probe.found) {
         Line("error: no session");
-        return 1;
+        return false;
     }
     desc = DPSESSIONDESC2{};
     desc.dwSize = sizeof desc;
@@ -228,7 +223,7 @@ int main(int argc, char** argv) {
     result = probe.play->Open(&desc, DPOPEN_JOIN);
     Line("open: 0x%08lX", Code(result));
     if (FAILED(result))
-        return 1;
+        return false;
     HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     DPNAME playerName{};
     playerName.dwSize = sizeof playerName;
@@ -238,8 +233,11 @@ int main(int argc, char** argv) {
     DPID self = 0;
     result = probe.play->CreatePlayer(&self, &playerName, event, nullptr, 0, 0);
     Line("create: 0x%08lX id=0x%lX", Code(result), static_cast<unsigned long>(self));
-    if (FAILED(result))
-        return 1;
+    if (FAILED(result)) {
+        probe.play->Close();
+        CloseHandle(event);
+        return false;
+    }
     probe.play->EnumPlayers(nullptr, OnPlayer, nullptr, 0);
 
     unsigned count = 0;
@@ -252,8 +250,34 @@ int main(int argc, char** argv) {
     Line("done: %u messages%s", count, lost ? ", session lost" : "");
     probe.play->DestroyPlayer(self);
     probe.play->Close();
-    probe.play->Release();
     CloseHandle(event);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string name = "Skyrelay";
+    long seconds = 20;
+    bool offered = false;
+    int joins = 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--offered") == 0)
+            offered = true;
+        else if (std::strcmp(argv[i], "--rejoin") == 0)
+            joins = 2;
+        else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc)
+            name = argv[++i];
+        else if (std::strcmp(argv[i], "--seconds") == 0 && i + 1 < argc)
+            seconds = std::strtol(argv[++i], nullptr, 10);
+    }
+    CoInitialize(nullptr);
+    bool joined = true;
+    for (int join = 0; join < joins && joined; ++join) {
+        if (join > 0)
+            Line("rejoin");
+        joined = JoinAndReceive(name, seconds, offered);
+    }
     CoUninitialize();
-    return 0;
+    return joined ? 0 : 1;
 }

@@ -3,7 +3,9 @@
 # TCP/IP and receives the peers, their messages with the senders' names, and the session's
 # end. Wine 10 (Debian 13, in a root of its own made on first use) is the only DirectPlay here
 # that can join a session; everything runs in a private network namespace on loopback, so
-# nothing leaves the machine. The client is dp_probe.exe, which joins the way the relay does.
+# nothing leaves the machine. The client is dp_probe.exe, which joins the way the relay does:
+# by the lobby's address for 127.0.0.1, by the connection as offered, and again after a session
+# lost.
 #
 # Usage: wine10_session.sh LINUX_BIN_DIR WINDOWS_BIN_DIR
 #   LINUX_BIN_DIR holds skyrelay-session (the debug preset's build/debug/bin), WINDOWS_BIN_DIR
@@ -54,6 +56,15 @@ system sessionlost
 wait 300
 end
 EOF
+cat >"$run_dir/rejoin.txt" <<'EOF'
+join PEER1
+wait 300
+system sessionlost
+wait 9000
+pos PEER1 0 3000000 2048 1000000 -2000000 500 32768
+wait 300
+end
+EOF
 cat >"$run_dir/menu.txt" <<'EOF'
 join PEER1
 wait 300
@@ -84,11 +95,12 @@ inside() {
             sh -c 'wineboot -i && wineserver -w' >/dev/null 2>&1 || echo "wineboot failed"
     fi
     local round host_args probe_args
-    for round in aircraft scenario menu; do
+    for round in aircraft scenario menu rejoin; do
         case $round in
         aircraft) host_args=(--aircraft 2) probe_args=(--seconds 3) ;;
         scenario) host_args=(--scenario "$run_dir/scenario.txt") probe_args=(--seconds 15) ;;
         menu) host_args=(--scenario "$run_dir/menu.txt") probe_args=(--seconds 15 --offered) ;;
+        rejoin) host_args=(--scenario "$run_dir/rejoin.txt") probe_args=(--seconds 15 --rejoin) ;;
         esac
         "$session_bin" --directplay "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
         local host=$!
@@ -129,7 +141,7 @@ PY
 }
 # The client's own DirectPlay must never have seen an unexpected reply (it breaks into the
 # debugger, exception 0x80000003) or crashed.
-for round in aircraft scenario menu; do
+for round in aircraft scenario menu rejoin; do
     if grep -E "No receipt event|code=80000003|Unhandled exception|WineDbg" "$run_dir/$round.wine" \
         "$run_dir/$round.probe"; then
         echo "FAIL: $round: the client's DirectPlay complained"
@@ -188,6 +200,25 @@ system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
 message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
 system: to=0xA00003 size=4 type=0x31
 done: 3 messages, session lost'
+
+# A client that leaves after a session lost and joins again with a new object, as the relay
+# does: the host forgets its old player and serves the new one.
+expect "$run_dir/rejoin.probe" '
+create: 0x00000000 id=0xA00003
+system: to=0xA00003 size=4 type=0x31
+done: 2 messages, session lost
+rejoin
+open: 0x00000000
+create: 0x00000000 id=0xA00006
+player: 0xA00004 type=1 flags=0x0 name=PEER1
+message: from=0xA00004 to=0xA00006 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
+system: to=0xA00006 size=4 type=0x31
+done: 2 messages, session lost'
+expect "$run_dir/rejoin.host" '
+joined: Skyrelay (player 10485763, remote)
+left: Skyrelay (player 10485763)
+joined: Skyrelay (player 10485766, remote)
+sent: position from PEER1, 58 bytes, to 1 players (2 messages in all)'
 
 if [ "$failures" -ne 0 ]; then
     echo "wine10_session: $failures checks failed (files in $run_dir)"
