@@ -76,10 +76,23 @@ std::uint16_t SystemCommand(const dplay::Bytes& message) {
     return message.size() >= 26 && message[20] == 'p' ? static_cast<std::uint16_t>(message[24]) : 0;
 }
 
+// A UDP port that was free a moment ago.
+std::uint16_t FreeUdpPort() {
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
 TEST(DirectPlayHost, RefusesHostileMessagesThenServesAJoinOnce) {
     std::uint16_t hostPort = FreePort();
-    ChildProcess host(
-        {SessionProgram(), "--directplay", "--port", std::to_string(hostPort), "--aircraft", "1"});
+    std::uint16_t enumerationPort = FreeUdpPort();
+    ChildProcess host({SessionProgram(), "--directplay", "--port", std::to_string(hostPort),
+                       "--enumeration-port", std::to_string(enumerationPort), "--aircraft", "1"});
     StartHost(host);
     ASSERT_TRUE(host.WaitForLine("joined: SR1 (player 10485762, peer)"));
 
@@ -121,7 +134,7 @@ TEST(DirectPlayHost, RefusesHostileMessagesThenServesAJoinOnce) {
     int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in enumeration{};
     enumeration.sin_family = AF_INET;
-    enumeration.sin_port = htons(dplay::EnumerationPort);
+    enumeration.sin_port = htons(enumerationPort);
     enumeration.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     dplay::Bytes request = ClientMessage(captured::EnumSessions, clientPort);
     ASSERT_EQ(sendto(udp, request.data(), request.size(), 0,

@@ -40,7 +40,10 @@ int BoundSocket(int type, std::uint16_t port, std::string& error) {
     inet.sin_family = AF_INET;
     inet.sin_port = htons(port);
     inet.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
+    // A listener may reuse its port at once; a UDP port is never shared, so that a second host
+    // fails here rather than taking the first one's datagrams.
+    if (fd < 0 ||
+        (type == SOCK_STREAM && setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0) ||
         bind(fd, reinterpret_cast<const sockaddr*>(&inet), sizeof inet) != 0 ||
         (type == SOCK_STREAM && listen(fd, 16) != 0)) {
         error = std::string("cannot ") + (type == SOCK_STREAM ? "listen on TCP " : "bind UDP ") +
@@ -75,7 +78,7 @@ bool DirectPlayHost::Listen(std::string& error) {
     tcpListener_ = BoundSocket(SOCK_STREAM, options_.tcpPort, error);
     if (tcpListener_ < 0)
         return false;
-    enumSocket_ = BoundSocket(SOCK_DGRAM, dplay::EnumerationPort, error);
+    enumSocket_ = BoundSocket(SOCK_DGRAM, options_.enumerationPort, error);
     if (enumSocket_ < 0)
         return false;
     udpSocket_ = BoundSocket(SOCK_DGRAM, options_.udpPort, error);
@@ -86,7 +89,7 @@ int DirectPlayHost::Run(const volatile std::sig_atomic_t& stop) {
     Say("hosting \"%s\" over DirectPlay TCP/IP: TCP %u, UDP %u, enumeration on UDP %u "
         "(%s client layouts)",
         SessionName, static_cast<unsigned>(options_.tcpPort),
-        static_cast<unsigned>(options_.udpPort), static_cast<unsigned>(dplay::EnumerationPort),
+        static_cast<unsigned>(options_.udpPort), static_cast<unsigned>(options_.enumerationPort),
         options_.layout == dplay::Layout::Client64 ? "64-bit" : "32-bit");
     peers_.Start(*this, Clock::now());
 

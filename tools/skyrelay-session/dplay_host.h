@@ -23,6 +23,8 @@ namespace session_host {
 struct DirectPlayHostOptions {
     std::uint16_t tcpPort = 2300; // the host's TCP listen port
     std::uint16_t udpPort = 2350; // the host's UDP port (clients' pings and unguaranteed sends)
+    // Where the clients' enumeration broadcasts arrive; DirectPlay clients always use 47624.
+    std::uint16_t enumerationPort = dplay::EnumerationPort;
     dplay::Layout layout = dplay::Layout::Client64;
     int aircraft = 0;
     SpeedEncoding speedEncoding = SpeedEncoding::MetresPerSecond;
@@ -105,7 +107,7 @@ class DirectPlayHost : private PeerSink {
 
     DirectPlayHostOptions options_;
     int tcpListener_ = -1;
-    int enumSocket_ = -1; // UDP 47624
+    int enumSocket_ = -1; // UDP options_.enumerationPort
     int udpSocket_ = -1;  // UDP options_.udpPort
     dp::GUID instance_{};
     dp::DPID nextPlayerId_ = 0x00A00001;

@@ -34,7 +34,9 @@ constexpr const char* Usage =
     "50)\n"
     "  --directplay     host a DirectPlay 4 session over TCP/IP on all interfaces, found by the\n"
     "                   clients' broadcast to UDP 47624, instead of the stand-in protocol\n"
-    "  --client32       with --directplay: the layouts of 32-bit clients (default: 64-bit)\n";
+    "  --client32       with --directplay: the layouts of 32-bit clients (default: 64-bit)\n"
+    "  --enumeration-port PORT  with --directplay: where enumeration requests arrive (default\n"
+    "                   47624, the port every DirectPlay client broadcasts to)\n";
 
 bool ParseCount(const char* text, long minimum, long maximum, long& value) {
     char* end = nullptr;
@@ -47,13 +49,15 @@ int UsageError(const char* message) {
     return 2;
 }
 
-int HostDirectPlay(session_host::HostOptions options, bool portGiven, bool client32) {
+int HostDirectPlay(session_host::HostOptions options, bool portGiven, bool client32,
+                   std::uint16_t enumerationPort) {
     session_host::DirectPlayHostOptions dplayOptions;
     if (portGiven) {
         dplayOptions.tcpPort = options.port;
         dplayOptions.udpPort = static_cast<std::uint16_t>(options.port + 50);
     }
     dplayOptions.layout = client32 ? dplay::Layout::Client32 : dplay::Layout::Client64;
+    dplayOptions.enumerationPort = enumerationPort;
     dplayOptions.aircraft = options.aircraft;
     dplayOptions.speedEncoding = options.speedEncoding;
     dplayOptions.script = std::move(options.script);
@@ -76,6 +80,7 @@ int main(int argc, char** argv) {
     bool directPlay = false;
     bool client32 = false;
     bool portGiven = false;
+    std::uint16_t enumerationPort = dplay::EnumerationPort;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--help" || option == "-h") {
@@ -101,6 +106,10 @@ int main(int argc, char** argv) {
             aircraftGiven = true;
         } else if (option == "--scenario") {
             scenarioPath = value;
+        } else if (option == "--enumeration-port") {
+            if (!ParseCount(value, 1, 65535, number))
+                return UsageError("--enumeration-port needs a number from 1 to 65535");
+            enumerationPort = static_cast<std::uint16_t>(number);
         } else if (option == "--port") {
             if (!ParseCount(value, 1, 65535, number))
                 return UsageError("--port needs a number from 1 to 65535");
@@ -112,8 +121,8 @@ int main(int argc, char** argv) {
     }
     if (scenarioPath != nullptr && aircraftGiven)
         return UsageError("--scenario replaces --aircraft; give one of them");
-    if (client32 && !directPlay)
-        return UsageError("--client32 goes with --directplay");
+    if ((client32 || enumerationPort != dplay::EnumerationPort) && !directPlay)
+        return UsageError("--client32 and --enumeration-port go with --directplay");
     if (directPlay && portGiven && options.port > 65535 - 50)
         return UsageError("--port with --directplay needs a number up to 65485");
 
@@ -142,7 +151,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     if (directPlay)
-        return HostDirectPlay(std::move(options), portGiven, client32);
+        return HostDirectPlay(std::move(options), portGiven, client32, enumerationPort);
 
     std::string runtimeDir = posix::RuntimeDir();
     if (!posix::MakeDirs(runtimeDir)) {
