@@ -4,12 +4,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
-#include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -20,43 +18,9 @@ namespace session_host {
 namespace {
 
 namespace wire = posix::wire;
-using namespace std::chrono_literals;
 
-constexpr const char* SessionName = "Skyrelay session";
-// The application GUID the hosted session announces.
-constexpr dp::GUID ApplicationGuid{
-    0x5A1E0F40, 0x3C2B, 0x4E77, {0x9B, 0x14, 0x46, 0x53, 0x32, 0x30, 0x30, 0x32}};
 constexpr std::size_t MaxClients = 32;
 constexpr std::size_t MaxSessionPlayers = 256;
-constexpr auto PositionPeriod = 200ms;
-constexpr auto CountReportPeriod = 5s;
-
-// One line on stdout per event, flushed at once so that a reader on a pipe sees it.
-void Say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void Say(const char* format, ...) {
-    std::va_list arguments;
-    va_start(arguments, format);
-    std::vprintf(format, arguments);
-    va_end(arguments);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-dp::GUID RandomGuid() {
-    std::random_device random;
-    dp::GUID guid{};
-    guid.data1 = random();
-    guid.data2 = static_cast<std::uint16_t>(random());
-    guid.data3 = static_cast<std::uint16_t>(random());
-    for (std::uint8_t& byte : guid.data4)
-        byte = static_cast<std::uint8_t>(random());
-    return guid;
-}
-
-std::vector<std::uint8_t> SystemMessage(std::uint32_t type) {
-    return {static_cast<std::uint8_t>(type & 0xFFu), static_cast<std::uint8_t>(type >> 8),
-            static_cast<std::uint8_t>(type >> 16), static_cast<std::uint8_t>(type >> 24)};
-}
 
 void SetSendTimeout(int fd) {
     timeval timeout{};
@@ -66,7 +30,9 @@ void SetSendTimeout(int fd) {
 
 } // namespace
 
-Host::Host(HostOptions options) : options_(std::move(options)), instance_(RandomGuid()) {}
+Host::Host(HostOptions options)
+    : options_(std::move(options)), instance_(RandomGuid()),
+      peers_(options_.aircraft, options_.speedEncoding, std::move(options_.script)) {}
 
 Host::~Host() {
     for (auto& [fd, client] : clients_)
@@ -125,13 +91,7 @@ int Host::Run(const volatile std::sig_atomic_t& stop) {
     Say("hosting \"%s\" on 127.0.0.1:%u (TCP/IP) and %s (IPX)", SessionName,
         static_cast<unsigned>(options_.port), options_.socketPath.c_str());
     Clock::time_point now = Clock::now();
-    flightStart_ = now;
-    nextPositions_ = now;
-    nextCountReport_ = now + CountReportPeriod;
-    synthetic_ = MakeSyntheticPeers(options_.aircraft);
-    for (const SyntheticPeer& peer : synthetic_)
-        syntheticIds_.push_back(
-            AddPlayer(wire::PlayerName{peer.name, "Synthetic peer " + peer.name}, -1));
+    peers_.Start(*this, now);
 
     while (stop == 0) {
         std::vector<pollfd> watched;
@@ -156,8 +116,7 @@ int Host::Run(const volatile std::sig_atomic_t& stop) {
             }
         }
         now = Clock::now();
-        TickSynthetic(now);
-        if (options_.script && !StepScript(now))
+        if (!peers_.Tick(*this, now))
             return 0;
     }
     Say("stopped: %llu messages sent", static_cast<unsigned long long>(messagesSent_));
@@ -255,11 +214,8 @@ bool Host::HandleFrame(Client& client, const wire::Frame& frame) {
         Send(client.fd, wire::Encode(wire::CreatePlayerReply{request->requestId, dp::Ok, id}));
         Broadcast(wire::Encode(wire::PlayerAdded{id, 0, request->name}), client.fd);
         Say("joined: %s (player %u, remote)", DisplayName(id).c_str(), id);
-        if (first && options_.script && !scriptStarted_) {
-            scriptStarted_ = true;
-            scriptDue_ = Clock::now();
-            Say("scenario: started");
-        }
+        if (first)
+            peers_.FirstRemotePlayerJoined(Clock::now());
         return true;
     }
     case wire::FrameKind::DestroyPlayer: {
@@ -339,76 +295,16 @@ bool Host::AnyRemotePlayer() const {
     return false;
 }
 
-void Host::TickSynthetic(Clock::time_point now) {
-    if (synthetic_.empty())
-        return;
-    if (now >= nextPositions_) {
-        nextPositions_ = now + PositionPeriod;
-        double seconds = std::chrono::duration<double>(now - flightStart_).count();
-        for (std::size_t i = 0; i < synthetic_.size(); ++i)
-            SendToRemotePlayers(syntheticIds_[i],
-                                BuildPositionMessage(SyntheticPosition(synthetic_[i], seconds,
-                                                                       options_.speedEncoding)));
-    }
-    if (now >= nextCountReport_) {
-        nextCountReport_ = now + CountReportPeriod;
-        if (messagesSent_ != reportedCount_) {
-            reportedCount_ = messagesSent_;
-            Say("sent: %llu messages", static_cast<unsigned long long>(messagesSent_));
-        }
-    }
+dp::DPID Host::AddPeer(const std::string& shortName, const std::optional<std::string>& longName) {
+    return AddPlayer(wire::PlayerName{shortName, longName}, -1);
 }
 
-bool Host::StepScript(Clock::time_point now) {
-    if (!scriptStarted_ || scriptFinished_)
-        return true;
-    const std::vector<Command>& commands = options_.script->commands;
-    while (scriptCursor_ < commands.size() && now >= scriptDue_) {
-        const Command& command = commands[scriptCursor_++];
-        switch (command.kind) {
-        case CommandKind::Wait:
-            scriptDue_ = now + std::chrono::milliseconds(command.milliseconds);
-            break;
-        case CommandKind::Join:
-            scriptPeers_[command.name] = AddPlayer(wire::PlayerName{command.name, {}}, -1);
-            break;
-        case CommandKind::Position:
-        case CommandKind::Send: {
-            dp::DPID from = scriptPeers_.at(command.name);
-            std::vector<std::uint8_t> data = command.kind == CommandKind::Position
-                                                 ? BuildPositionMessage(command.position)
-                                                 : command.bytes;
-            int delivered = SendToRemotePlayers(from, data);
-            Say("sent: %s from %s, %zu bytes, to %d players (%llu messages in all)",
-                command.kind == CommandKind::Position ? "position" : "message",
-                command.name.c_str(), data.size(), delivered,
-                static_cast<unsigned long long>(messagesSent_));
-            break;
-        }
-        case CommandKind::System: {
-            std::uint32_t type =
-                command.system == SystemMessageKind::SessionLost ? dp::SysSessionLost : dp::SysHost;
-            int delivered = SendToRemotePlayers(dp::SystemPlayerId, SystemMessage(type));
-            Say("sent: system message 0x%X to %d players (%llu messages in all)", type, delivered,
-                static_cast<unsigned long long>(messagesSent_));
-            break;
-        }
-        case CommandKind::Leave: {
-            auto found = scriptPeers_.find(command.name);
-            RemovePlayer(found->second);
-            scriptPeers_.erase(found);
-            break;
-        }
-        case CommandKind::End:
-            CloseSession();
-            return false;
-        }
-    }
-    if (scriptCursor_ == commands.size()) {
-        scriptFinished_ = true;
-        Say("scenario: finished");
-    }
-    return true;
+void Host::RemovePeer(dp::DPID id) {
+    RemovePlayer(id);
+}
+
+std::uint64_t Host::MessagesSent() const {
+    return messagesSent_;
 }
 
 void Host::CloseSession() {

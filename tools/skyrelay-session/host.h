@@ -3,9 +3,8 @@
 // scripted). One thread, one poll loop.
 #pragma once
 
+#include "peers.h"
 #include "platform/posix/session_wire.h"
-#include "scenario.h"
-#include "synthetic.h"
 
 #include <chrono>
 #include <csignal>
@@ -25,7 +24,7 @@ struct HostOptions {
     std::optional<Scenario> script; // replayed instead of synthetic peers
 };
 
-class Host {
+class Host : private PeerSink {
   public:
     explicit Host(HostOptions options);
     ~Host();
@@ -59,14 +58,15 @@ class Host {
 
     dp::DPID AddPlayer(posix::wire::PlayerName name, int clientFd);
     void RemovePlayer(dp::DPID id);
-    // Sends a message from one player to every remote player; returns how many got it.
-    int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data);
     bool AnyRemotePlayer() const;
 
-    void TickSynthetic(Clock::time_point now);
-    // Runs the script's commands that are due; false once the script has ended the session.
-    bool StepScript(Clock::time_point now);
-    void CloseSession();
+    // PeerSink
+    dp::DPID AddPeer(const std::string& shortName,
+                     const std::optional<std::string>& longName) override;
+    void RemovePeer(dp::DPID id) override;
+    int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data) override;
+    void CloseSession() override;
+    std::uint64_t MessagesSent() const override;
 
     std::string DisplayName(dp::DPID id) const;
 
@@ -79,19 +79,7 @@ class Host {
     std::map<dp::DPID, Player> players_;
     dp::DPID nextPlayerId_ = 0x00A00001;
     std::uint64_t messagesSent_ = 0;
-
-    std::vector<SyntheticPeer> synthetic_;
-    std::vector<dp::DPID> syntheticIds_;
-    Clock::time_point flightStart_;
-    Clock::time_point nextPositions_;
-    Clock::time_point nextCountReport_;
-    std::uint64_t reportedCount_ = 0;
-
-    std::size_t scriptCursor_ = 0;
-    bool scriptStarted_ = false;
-    bool scriptFinished_ = false;
-    Clock::time_point scriptDue_;
-    std::map<std::string, dp::DPID> scriptPeers_;
+    PeerSchedule peers_;
 };
 
 } // namespace session_host
