@@ -94,20 +94,9 @@ class Sim {
 
 int main(int argc, char** argv) {
     Options options;
-    switch (simprogram::ParseOptions(argc, argv, &options)) {
-    case simprogram::Start::Run:
-        break;
-    case simprogram::Start::Help:
-        std::fputs(simprogram::Usage, stdout);
-        return 0;
-    case simprogram::Start::Wrong:
-        std::fputs(simprogram::Usage, stderr);
-        return 2;
-    }
-    bool logFailed = false;
-    std::FILE* log = simprogram::OpenLog(options, &logFailed);
-    if (logFailed)
-        return 2;
+    std::FILE* log = nullptr;
+    if (int status = simprogram::Begin(argc, argv, &options, &log); status >= 0)
+        return status;
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("skyrelay-sim: pipe");
         return 1;

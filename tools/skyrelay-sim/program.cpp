@@ -127,4 +127,20 @@ std::uint64_t Responder::Answer(const std::string& areaName) {
     return options_.reply;
 }
 
+int Begin(int argc, char** argv, Options* options, std::FILE** log) {
+    switch (ParseOptions(argc, argv, options)) {
+    case Start::Run:
+        break;
+    case Start::Help:
+        std::fputs(Usage, stdout);
+        return 0;
+    case Start::Wrong:
+        std::fputs(Usage, stderr);
+        return 2;
+    }
+    bool logFailed = false;
+    *log = OpenLog(*options, &logFailed);
+    return logFailed ? 2 : -1;
+}
+
 } // namespace simprogram

@@ -35,6 +35,10 @@ Start ParseOptions(int argc, char** argv, Options* options);
 // not be opened (reported on stderr).
 std::FILE* OpenLog(const Options& options, bool* failed);
 
+// The start both programs share: the options read (the usage printed for --help or a wrong one)
+// and the log opened. Returns -1 to go on, else the exit status to end with.
+int Begin(int argc, char** argv, Options* options, std::FILE** log);
+
 // "skyrelay-sim: window "UIPCMAIN" ready at <where> (module version ..., simulator version ...)".
 std::string ReadyLine(const Options& options, const std::string& where);
 

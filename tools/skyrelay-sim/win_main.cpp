@@ -77,20 +77,9 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 
 int main(int argc, char** argv) {
     simprogram::Options options;
-    switch (simprogram::ParseOptions(argc, argv, &options)) {
-    case simprogram::Start::Run:
-        break;
-    case simprogram::Start::Help:
-        std::fputs(simprogram::Usage, stdout);
-        return 0;
-    case simprogram::Start::Wrong:
-        std::fputs(simprogram::Usage, stderr);
-        return 2;
-    }
-    bool logFailed = false;
-    std::FILE* log = simprogram::OpenLog(options, &logFailed);
-    if (logFailed)
-        return 2;
+    std::FILE* log = nullptr;
+    if (int status = simprogram::Begin(argc, argv, &options, &log); status >= 0)
+        return status;
 
     // One module per class: a second skyrelay-sim (the mutex) or any other window of the class.
     std::string lockName = "skyrelay-sim " + options.className;

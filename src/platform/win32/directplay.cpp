@@ -100,6 +100,13 @@ dp::GUID FromGuid(const ::GUID& guid) {
     return converted;
 }
 
+::GUID ConvertGuid(const dp::GUID& guid) {
+    return ToGuid(guid);
+}
+dp::GUID ConvertGuid(const ::GUID& guid) {
+    return FromGuid(guid);
+}
+
 dp::DPNAME FromName(const ::DPNAME& name) {
     return dp::DPNAME{name.dwSize, name.dwFlags, name.lpszShortNameA, name.lpszLongNameA};
 }
@@ -113,12 +120,14 @@ dp::DPNAME FromName(const ::DPNAME& name) {
     return converted;
 }
 
-::DPSESSIONDESC2 ToSession(const dp::DPSESSIONDESC2& session) {
-    ::DPSESSIONDESC2 converted{};
+// Copies a session description field by field between the seam's layout and the system's; only
+// the GUIDs change type.
+template <typename From, typename To> To CopySession(const From& session) {
+    To converted{};
     converted.dwSize = session.dwSize;
     converted.dwFlags = session.dwFlags;
-    converted.guidInstance = ToGuid(session.guidInstance);
-    converted.guidApplication = ToGuid(session.guidApplication);
+    converted.guidInstance = ConvertGuid(session.guidInstance);
+    converted.guidApplication = ConvertGuid(session.guidApplication);
     converted.dwMaxPlayers = session.dwMaxPlayers;
     converted.dwCurrentPlayers = session.dwCurrentPlayers;
     converted.lpszSessionNameA = session.lpszSessionNameA;
@@ -132,23 +141,12 @@ dp::DPNAME FromName(const ::DPNAME& name) {
     return converted;
 }
 
+::DPSESSIONDESC2 ToSession(const dp::DPSESSIONDESC2& session) {
+    return CopySession<dp::DPSESSIONDESC2, ::DPSESSIONDESC2>(session);
+}
+
 dp::DPSESSIONDESC2 FromSession(const ::DPSESSIONDESC2& session) {
-    dp::DPSESSIONDESC2 converted{};
-    converted.dwSize = session.dwSize;
-    converted.dwFlags = session.dwFlags;
-    converted.guidInstance = FromGuid(session.guidInstance);
-    converted.guidApplication = FromGuid(session.guidApplication);
-    converted.dwMaxPlayers = session.dwMaxPlayers;
-    converted.dwCurrentPlayers = session.dwCurrentPlayers;
-    converted.lpszSessionNameA = session.lpszSessionNameA;
-    converted.lpszPasswordA = session.lpszPasswordA;
-    converted.dwReserved1 = session.dwReserved1;
-    converted.dwReserved2 = session.dwReserved2;
-    converted.dwUser1 = session.dwUser1;
-    converted.dwUser2 = session.dwUser2;
-    converted.dwUser3 = session.dwUser3;
-    converted.dwUser4 = session.dwUser4;
-    return converted;
+    return CopySession<::DPSESSIONDESC2, dp::DPSESSIONDESC2>(session);
 }
 
 // A callback's context for DirectPlay: the core's callback and the core's own context.
