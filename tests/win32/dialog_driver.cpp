@@ -28,8 +28,9 @@ constexpr char Usage[] =
     "syscommand=ID\n"
     "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
     "still=MS\n"
-    "       exited  exited=HEX\n"
+    "       idle  exited  exited=HEX\n"
     "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
+    "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
     "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
     "FILE.\n"
     "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
@@ -189,6 +190,14 @@ void ReadAiFile(const std::string& step, const std::string& file) {
     CloseHandle(reading.hThread);
     if (!ended || status != 0)
         Fail(step, "skyrelay-aifile.exe ended with status " + std::to_string(status));
+}
+
+// The relay's thread has come back to its message loop: a status line set in the middle of a
+// timer tick says nothing of what the rest of the tick still writes.
+void WaitIdle(const std::string& step) {
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutA(mainDialog, WM_NULL, 0, 0, SMTO_NORMAL, waitLimitMs, &result) == 0)
+        Fail(step, "the relay's thread did not come back to its message loop");
 }
 
 // No pump runs: "AIFile", filled with the pattern, is still untouched `ms` later.
@@ -412,6 +421,8 @@ void RunStep(const char* program, const std::string& step) {
         PostKey(value == "enter" ? VK_RETURN : VK_ESCAPE);
     else if (name == "limit")
         waitLimitMs = std::strtoul(value.c_str(), nullptr, 0);
+    else if (name == "idle")
+        WaitIdle(step);
     else if (name == "aifile")
         ReadAiFile(step, value);
     else if (name == "still")

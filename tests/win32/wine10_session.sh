@@ -95,7 +95,7 @@ EOF
     echo "join Alpha"
     echo "join Slowpoke"
     echo "join Maverick"
-    for _ in $(seq 1 16); do
+    for _ in $(seq 1 20); do
         echo "pos Alpha -655360 12739190 0xFFFFFFFF 4445222 -1073741824 1000 32768"
         echo "pos Slowpoke 0 3474324 0 0 0 100 0"
         echo "pos Maverick -655360 12739190 0 100 100 100 0"
@@ -157,8 +157,8 @@ inside() {
             2>"$run_dir/$round.wine" || echo "probe exit $?" >>"$run_dir/$round.probe"
     }
     # relay USING_SB RECORDS [STEP...]: Skyrelay.exe with that setting and skyrelay-sim.exe,
-    # driven through the STEPs that make it join, then to the end of the session, a reading of
-    # "AIFile", the check that no pump runs, and File > Exit, after which "AIFile" must hold
+    # driven through the STEPs that make it join, then to the end of the session and of the
+    # tick that ended it, a reading of "AIFile", the check that no pump runs, and File > Exit, after which "AIFile" must hold
     # RECORDS with both header words 0.
     relay() {
         local using_sb=$1 records=$2 run='Z:\var\lib\skyrelay-wine10\run'
@@ -168,7 +168,7 @@ inside() {
         wine_in_root timeout 120 wine "$state/run/dialog_driver.exe" "$run\\Skyrelay.exe" \
             "sim=$run\\skyrelay-sim.exe --log $run\\$round.sim.log" start ready \
             'status=FS Detected' "$@" limit=40000 'status=Connected to a session' \
-            'status=FS Detected' "aifile=$run\\$round.aifile.json" still=1500 limit=8000 \
+            'status=FS Detected' idle "aifile=$run\\$round.aifile.json" still=1500 limit=8000 \
             command=0xE141 "exited=$records" >"$run_dir/$round.driver" 2>"$run_dir/$round.wine" ||
             echo "driver exit $?" >>"$run_dir/$round.driver"
     }
@@ -343,6 +343,7 @@ ok status=FS Detected'
 relay_session='
 ok status=Connected to a session
 ok status=FS Detected
+ok idle
 ok still=1500
 ok command=0xE141'
 
@@ -354,8 +355,8 @@ scenario: started
 joined: Alpha (player 10485764, peer)
 joined: Slowpoke (player 10485765, peer)
 joined: Maverick (player 10485766, peer)
-sent: position from Maverick, 58 bytes, to 1 players (48 messages in all)
-sent: system message 0x31 to 1 players (49 messages in all)
+sent: position from Maverick, 58 bytes, to 1 players (60 messages in all)
+sent: system message 0x31 to 1 players (61 messages in all)
 left: Skyrelay (player 10485763)'
 check_sim_log "$run_dir/relay.sim.log" 04000000ffff1f420000b4c2b0274d45c0ff6e00a8fd416c70686100000000000000000000000000
 check_aifile_json "$run_dir/relay.aifile.json" "$alpha_shared"
