@@ -3,9 +3,9 @@
 # TCP/IP and receives the peers, their messages with the senders' names, and the session's
 # end. Wine 10 (Debian 13, in a root of its own made on first use) is the only DirectPlay here
 # that can join a session; everything runs in a private network namespace on loopback, so
-# nothing leaves the machine. The first client is dp_probe.exe, which joins the way the relay does:
-# by the lobby's address for 127.0.0.1, by the connection as offered, and again after a session
-# lost. Then Skyrelay.exe itself joins, by itself ("Using SquawkBox" on) and from its menu's
+# nothing leaves the machine. The first client is dp_probe.exe, which joins the way the relay
+# does: by the lobby's address for 127.0.0.1, by the connection as offered, and again after a
+# session lost. Then Skyrelay.exe itself joins, by itself ("Using SquawkBox" on) and from its menu's
 # TCP/IP command, driven from outside by dialog_driver.exe, with skyrelay-sim.exe as the
 # simulator: the peers' positions must reach the simulator's log and "AIFile" (read by
 # skyrelay-aifile.exe in another process) byte for byte, the slow peer and the one flying under
@@ -158,8 +158,8 @@ inside() {
     }
     # relay USING_SB RECORDS [STEP...]: Skyrelay.exe with that setting and skyrelay-sim.exe,
     # driven through the STEPs that make it join, then to the end of the session and of the
-    # tick that ended it, a reading of "AIFile", the check that no pump runs, and File > Exit, after which "AIFile" must hold
-    # RECORDS with both header words 0.
+    # tick that ended it, a reading of "AIFile", the check that no pump runs, and File > Exit,
+    # after which "AIFile" must hold RECORDS with both header words 0.
     relay() {
         local using_sb=$1 records=$2 run='Z:\var\lib\skyrelay-wine10\run'
         shift 2
