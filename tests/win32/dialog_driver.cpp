@@ -1,8 +1,10 @@
 // Drives the real Skyrelay.exe from outside, as a user would, and checks what it shows: the main
 // dialog's caption and texts, its menus' check marks and gray states (read from inside through
 // the probe), message boxes, the About box, the settings file, the ways out and "AIFile" after
-// the exit. Usage: dialog_driver SKYRELAY.EXE STEP... (see Usage below). Prints one line per step;
-// at the first failure it ends the programs it started and exits 1.
+// the exit, which it keeps open across the exit; and, in a session, what another process reads in
+// "AIFile" and that the pump has stopped. Usage: dialog_driver SKYRELAY.EXE STEP... (see Usage
+// below). Prints one line per step; at the first failure it ends the programs it started and
+// exits 1.
 #include "dialog_probe.h"
 
 #include <windows.h>
@@ -20,19 +22,29 @@ namespace {
 
 constexpr char Usage[] =
     "usage: dialog_driver SKYRELAY.EXE STEP...\n"
-    "steps: sim=PROGRAM.EXE  start  box=TEXT  freebox=TEXT  ready  caption=TEXT  status=TEXT  "
-    "path=TEXT\n"
+    "steps: sim=PROGRAM.EXE [ARGS]  start  box=TEXT  freebox=TEXT  ready  caption=TEXT  "
+    "status=TEXT  path=TEXT\n"
     "       menu=LAYOUT  states=ID:STATE,...  sysmenu=END  icons=BIG,SMALL,DRAG  command=ID  "
     "syscommand=ID\n"
-    "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  exited\n";
+    "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
+    "still=MS\n"
+    "       idle  exited  exited=HEX\n"
+    "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
+    "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
+    "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
+    "FILE.\n"
+    "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
+    "exited=HEX: as exited, with the records starting with these bytes instead of zeros.\n";
 
-constexpr DWORD WaitMs = 8000;      // for any one thing to appear or change
-constexpr DWORD WholeRunMs = 90000; // the watchdog's limit for the whole run
-constexpr DWORD AiFileSize = 28680; // the block: 8-byte header and 512 records of 56 bytes
+constexpr DWORD WaitMs = 8000;          // by default, for any one thing to appear or change
+constexpr DWORD WholeRunMs = 90000;     // the watchdog's limit for the whole run
+constexpr DWORD AiFileSize = 28680;     // the block: 8-byte header and 512 records of 56 bytes
+constexpr unsigned char Pattern = 0xA5; // what the relay's copies must overwrite
 constexpr int StatusControl = 104;
 constexpr int PathControl = 1007;
 constexpr int BoxTextControl = 0xFFFF; // the message box's text
 
+DWORD waitLimitMs = WaitMs;
 PROCESS_INFORMATION relay{};
 PROCESS_INFORMATION sim{};
 HWND mainDialog = nullptr;
@@ -69,7 +81,7 @@ DWORD WINAPI Watchdog(LPVOID) {
 }
 
 // Polls a condition until it holds or the wait runs out.
-template <typename Condition> bool WaitFor(Condition condition, DWORD limitMs = WaitMs) {
+template <typename Condition> bool WaitFor(Condition condition, DWORD limitMs = waitLimitMs) {
     DWORD start = GetTickCount();
     for (;;) {
         if (condition())
@@ -128,14 +140,75 @@ HWND FindOther(const char* caption) {
     return nullptr;
 }
 
-void Start(const std::string& step, const char* program, PROCESS_INFORMATION* process) {
-    std::string commandLine = std::string("\"") + program + "\"";
+// Starts PROGRAM with ARGS; with `output`, its standard output goes to that file.
+void Start(const std::string& step, const std::string& program, const std::string& args,
+           PROCESS_INFORMATION* process, HANDLE output = nullptr) {
+    std::string commandLine = "\"" + program + "\"" + (args.empty() ? "" : " " + args);
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    if (!CreateProcessA(program, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, process))
-        Fail(step,
-             "cannot start " + std::string(program) + ", error " + std::to_string(GetLastError()));
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, 0,
+                        nullptr, nullptr, &startup, process))
+        Fail(step, "cannot start " + program + ", error " + std::to_string(GetLastError()));
+}
+
+// "Z:\\bin\\skyrelay-sim.exe --log Z:\\sim.log": the program is everything up to ".exe".
+void StartSim(const std::string& step, const std::string& value) {
+    std::size_t end = value.find(".exe");
+    if (end == std::string::npos)
+        Fail(step, "no .exe program");
+    end += 4;
+    Start(step, value.substr(0, end), end < value.size() ? value.substr(end + 1) : "", &sim);
+}
+
+// What another process reads in "AIFile": skyrelay-aifile.exe --json, beside this driver, its
+// output kept in `file` for the script to check.
+void ReadAiFile(const std::string& step, const std::string& file) {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string reader = self;
+    reader = reader.substr(0, reader.find_last_of('\\') + 1) + "skyrelay-aifile.exe";
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    HANDLE output = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE)
+        Fail(step, "cannot write " + file);
+    PROCESS_INFORMATION reading{};
+    Start(step, reader, "--json", &reading, output);
+    CloseHandle(output);
+    DWORD status = 1;
+    bool ended = WaitForSingleObject(reading.hProcess, waitLimitMs) == WAIT_OBJECT_0;
+    if (!ended)
+        TerminateProcess(reading.hProcess, 3);
+    GetExitCodeProcess(reading.hProcess, &status);
+    CloseHandle(reading.hProcess);
+    CloseHandle(reading.hThread);
+    if (!ended || status != 0)
+        Fail(step, "skyrelay-aifile.exe ended with status " + std::to_string(status));
+}
+
+// The relay's thread has come back to its message loop: a status line set in the middle of a
+// timer tick says nothing of what the rest of the tick still writes.
+void WaitIdle(const std::string& step) {
+    DWORD_PTR result = 0;
+    if (SendMessageTimeoutA(mainDialog, WM_NULL, 0, 0, SMTO_NORMAL, waitLimitMs, &result) == 0)
+        Fail(step, "the relay's thread did not come back to its message loop");
+}
+
+// No pump runs: "AIFile", filled with the pattern, is still untouched `ms` later.
+void CheckStill(const std::string& step, DWORD ms) {
+    if (aiView == nullptr)
+        Fail(step, "\"AIFile\" is not mapped (no ready step)");
+    std::memset(aiView, Pattern, AiFileSize);
+    Sleep(ms);
+    for (DWORD i = 0; i < AiFileSize; ++i)
+        if (aiView[i] != Pattern)
+            Fail(step, "\"AIFile\"'s byte " + std::to_string(i) + " was written");
 }
 
 void AskProbe(const std::string& step) {
@@ -174,7 +247,7 @@ void Ready(const std::string& step) {
     aiView = static_cast<unsigned char*>(MapViewOfFile(aiFile, FILE_MAP_WRITE, 0, 0, AiFileSize));
     if (aiView == nullptr)
         Fail(step, "cannot map \"AIFile\"");
-    std::memset(aiView, 0xA5, AiFileSize);
+    std::memset(aiView, Pattern, AiFileSize);
 }
 
 // A message box: its text, its caption "Skyrelay", and its owner (the main dialog, or none).
@@ -275,10 +348,10 @@ void PostKey(WPARAM key) {
     PostMessageA(mainDialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
-// The relay has ended on its own with status 0, and its last copy left "AIFile" zeroed: both
-// header words and, with no traffic, every record.
-void CheckExited(const std::string& step) {
-    if (WaitForSingleObject(relay.hProcess, WaitMs) != WAIT_OBJECT_0)
+// The relay has ended on its own with status 0, and its last copy left "AIFile" with both header
+// words 0 and the records as `records` (hex) says, then zeros: with no traffic, all zeros.
+void CheckExited(const std::string& step, const std::string& records) {
+    if (WaitForSingleObject(relay.hProcess, waitLimitMs) != WAIT_OBJECT_0)
         Fail(step, "the relay did not end");
     DWORD status = 1;
     GetExitCodeProcess(relay.hProcess, &status);
@@ -291,9 +364,16 @@ void CheckExited(const std::string& step) {
     if (header[0] != 0 || header[1] != 0)
         Fail(step, "AIFile's header words are " + std::to_string(header[0]) + " and " +
                        std::to_string(header[1]));
-    for (DWORD i = 8; i < AiFileSize; ++i)
-        if (aiView[i] != 0)
-            Fail(step, "AIFile's byte " + std::to_string(i) + " was not copied at exit");
+    if (records.size() % 2 != 0 || records.size() / 2 > AiFileSize - 8)
+        Fail(step, "bad record bytes " + records);
+    for (DWORD i = 8; i < AiFileSize; ++i) {
+        std::size_t at = (i - 8) * 2;
+        unsigned expected =
+            at < records.size() ? std::stoul(records.substr(at, 2), nullptr, 16) : 0;
+        if (aiView[i] != expected)
+            Fail(step, "AIFile's byte " + std::to_string(i) + " is " + std::to_string(aiView[i]) +
+                           ", expected " + std::to_string(expected));
+    }
 }
 
 void RunStep(const char* program, const std::string& step) {
@@ -301,9 +381,9 @@ void RunStep(const char* program, const std::string& step) {
     std::string value =
         step.find('=') == std::string::npos ? "" : Expand(step.substr(step.find('=') + 1));
     if (name == "sim")
-        Start(step, value.c_str(), &sim);
+        StartSim(step, value);
     else if (name == "start")
-        Start(step, program, &relay);
+        Start(step, program, "", &relay);
     else if (name == "box")
         CheckBox(step, value, true);
     else if (name == "freebox")
@@ -339,8 +419,16 @@ void RunStep(const char* program, const std::string& step) {
         CheckAbout(step);
     else if (name == "key")
         PostKey(value == "enter" ? VK_RETURN : VK_ESCAPE);
+    else if (name == "limit")
+        waitLimitMs = std::strtoul(value.c_str(), nullptr, 0);
+    else if (name == "idle")
+        WaitIdle(step);
+    else if (name == "aifile")
+        ReadAiFile(step, value);
+    else if (name == "still")
+        CheckStill(step, std::strtoul(value.c_str(), nullptr, 0));
     else if (name == "exited")
-        CheckExited(step);
+        CheckExited(step, value);
     else
         Fail(step, "unknown step");
     std::printf("ok %s\n", step.c_str());

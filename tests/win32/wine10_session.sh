@@ -3,13 +3,19 @@
 # TCP/IP and receives the peers, their messages with the senders' names, and the session's
 # end. Wine 10 (Debian 13, in a root of its own made on first use) is the only DirectPlay here
 # that can join a session; everything runs in a private network namespace on loopback, so
-# nothing leaves the machine. The client is dp_probe.exe, which joins the way the relay does:
-# by the lobby's address for 127.0.0.1, by the connection as offered, and again after a session
-# lost.
+# nothing leaves the machine. The first client is dp_probe.exe, which joins the way the relay
+# does: by the lobby's address for 127.0.0.1, by the connection as offered, and again after a
+# session lost. Then Skyrelay.exe itself joins, by itself ("Using SquawkBox" on) and from its menu's
+# TCP/IP command, driven from outside by dialog_driver.exe, with skyrelay-sim.exe as the
+# simulator: the peers' positions must reach the simulator's log and "AIFile" (read by
+# skyrelay-aifile.exe in another process) byte for byte, the slow peer and the one flying under
+# the user's own name never, and the session lost must stop the pump. Wine's null display driver
+# gives the windows a desktop; no X server is needed.
 #
 # Usage: wine10_session.sh LINUX_BIN_DIR WINDOWS_BIN_DIR
 #   LINUX_BIN_DIR holds skyrelay-session (the debug preset's build/debug/bin), WINDOWS_BIN_DIR
-#   dp_probe.exe (the mingw preset's build/mingw/bin).
+#   dp_probe.exe, Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe, dialog_driver.exe and
+#   dialog_probe.dll (the mingw preset's build/mingw/bin).
 # Environment: SKYRELAY_WINE10_ROOT, where the Debian 13 root with Wine 10 is kept
 #   (default /var/tmp/skyrelay-wine10; about 1.5 GB, made in a few minutes, then reused).
 # Exit status: 0 passed, 1 failed, 77 skipped (the reason on one line).
@@ -24,9 +30,13 @@ skip() {
 
 [ $# -eq 2 ] || { echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR" >&2; exit 2; }
 session_bin=$(cd "$1" 2>/dev/null && pwd || true)/skyrelay-session
-probe_exe=$(cd "$2" 2>/dev/null && pwd || true)/dp_probe.exe
+windows_bin=$(cd "$2" 2>/dev/null && pwd || true)
+windows_programs=(dp_probe.exe Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe dialog_driver.exe
+    dialog_probe.dll)
 [ -x "$session_bin" ] || skip "no skyrelay-session in $1 (build the debug preset first)"
-[ -f "$probe_exe" ] || skip "no dp_probe.exe in $2 (build the mingw preset first)"
+for program in "${windows_programs[@]}"; do
+    [ -f "$windows_bin/$program" ] || skip "no $program in $2 (build the mingw preset first)"
+done
 [ "$(id -u)" = 0 ] || skip "needs root for the Wine 10 root and a private network namespace"
 command -v unshare >/dev/null && unshare -n -m true 2>/dev/null ||
     skip "cannot create a private network namespace here"
@@ -42,7 +52,10 @@ state=/var/lib/skyrelay-wine10
 run_dir="$wine10_root$state/run"
 rm -rf "$run_dir"
 mkdir -p "$run_dir"
-cp "$probe_exe" "$run_dir/"
+for program in "${windows_programs[@]}"; do cp "$windows_bin/$program" "$run_dir/"; done
+# The simulator's folder for the relay, with the user's multiplayer name.
+mkdir -p "$run_dir/FS2002"
+printf '[MULTIPLAYER]\r\nPLAYER_NAME=Maverick\r\n' >"$run_dir/FS2002/FS2002.cfg"
 cat >"$run_dir/scenario.txt" <<'EOF'
 join PEER1
 wait 300
@@ -73,6 +86,46 @@ wait 300
 end
 EOF
 
+# The relay by itself ("Using SquawkBox" on, so ground speeds on the SquawkBox scale):
+# Alpha: vertical speed -655360 (-600 ft/min), ground speed 12739190 (110 knots), heading word
+# 0xFFFFFFFF (65472), latitude 4445222 (39.999996), longitude -1073741824 (-90), altitude 1000 m +
+# 32768/65536 (3282.4805 ft). Slowpoke: 3474324 is 29.999994 knots, not relayed. Maverick: as fast
+# as Alpha, but the user's own name, not relayed.
+{
+    echo "join Alpha"
+    echo "join Slowpoke"
+    echo "join Maverick"
+    for _ in $(seq 1 20); do
+        echo "pos Alpha -655360 12739190 0xFFFFFFFF 4445222 -1073741824 1000 32768"
+        echo "pos Slowpoke 0 3474324 0 0 0 100 0"
+        echo "pos Maverick -655360 12739190 0 100 100 100 0"
+        echo "wait 500"
+    done
+    echo "system sessionlost"
+} >"$run_dir/relay.txt"
+# The relay from its menu ("Using SquawkBox" off, metres per second): Bravo: vertical speed
+# 655360 (600 ft/min), ground speed 6553600 (194.38461 knots), heading word 0x800 (32768),
+# latitude -10001750 (-90), longitude 536870912 (45), altitude -10 m (-32.8084 ft). Crawler:
+# 1011438 is 29.999998 knots. `end` sends the session lost.
+{
+    echo "join Bravo"
+    echo "join Maverick"
+    echo "join Crawler"
+    for _ in $(seq 1 16); do
+        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "pos Maverick 655360 6553600 0x800 100 100 100 0"
+        echo "pos Crawler 0 1011438 0 0 0 0 0"
+        echo "wait 250"
+    done
+    echo "end"
+} >"$run_dir/relaymenu.txt"
+# What each relay round must leave, as "AIFile" stores it (little-endian float bits): latitude,
+# longitude, altitude, heading degrees, ground speed, vertical speed. Alpha: heading 359.65393,
+# 110.0 knots, -600.0 ft/min; Bravo: 180.00275, 194.0, 600.0.
+alpha_shared=ffff1f420000b4c2b0274d45b4d3b3430000dc42000016c4
+bravo_shared=0000b4c200003442cd3b03c2b40034430000424300001644
+export alpha_shared bravo_shared
+
 # Runs in the namespace: loopback up and the default route through it (the client broadcasts
 # its enumeration to 255.255.255.255), the root's mounts private to the namespace.
 inside() {
@@ -88,25 +141,54 @@ inside() {
             WINEPREFIX="$state/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" \
             WINEDEBUG="-all,err+dplay,+seh" "$@"
     }
-    if [ ! -f "$wine10_root$state/prefix/system.reg" ]; then
+    local prefix="$wine10_root$state/prefix"
+    if [ ! -f "$prefix/system.reg" ]; then
         echo "making the Wine 10 prefix"
         timeout 240 chroot "$wine10_root" env -i PATH=/usr/bin:/bin HOME=/root WINEARCH=win64 \
             WINEPREFIX="$state/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all \
             sh -c 'wineboot -i && wineserver -w' >/dev/null 2>&1 || echo "wineboot failed"
     fi
-    local round host_args probe_args
-    for round in aircraft scenario menu rejoin; do
+    # Windows for the relay without an X server: Wine's null display driver.
+    grep -q '^"Graphics"="null"' "$prefix/user.reg" 2>/dev/null ||
+        wine_in_root timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+            >/dev/null 2>&1 || echo "cannot choose the null display driver"
+    probe() {
+        wine_in_root timeout 90 wine "$state/run/dp_probe.exe" "$@" >"$run_dir/$round.probe" \
+            2>"$run_dir/$round.wine" || echo "probe exit $?" >>"$run_dir/$round.probe"
+    }
+    # relay USING_SB RECORDS [STEP...]: Skyrelay.exe with that setting and skyrelay-sim.exe,
+    # driven through the STEPs that make it join, then to the end of the session and of the
+    # tick that ended it, a reading of "AIFile", the check that no pump runs, and File > Exit,
+    # after which "AIFile" must hold RECORDS with both header words 0.
+    relay() {
+        local using_sb=$1 records=$2 run='Z:\var\lib\skyrelay-wine10\run'
+        shift 2
+        printf '[Skyrelay]\r\nFSPath=%s\\FS2002\r\nUsingSB=%s\r\nManualConnect=0\r\n' \
+            "$run" "$using_sb" >"$prefix/drive_c/windows/Skyrelay.ini"
+        wine_in_root timeout 120 wine "$state/run/dialog_driver.exe" "$run\\Skyrelay.exe" \
+            "sim=$run\\skyrelay-sim.exe --log $run\\$round.sim.log" start ready \
+            'status=FS Detected' "$@" limit=40000 'status=Connected to a session' \
+            'status=FS Detected' idle "aifile=$run\\$round.aifile.json" still=1500 limit=8000 \
+            command=0xE141 "exited=$records" >"$run_dir/$round.driver" 2>"$run_dir/$round.wine" ||
+            echo "driver exit $?" >>"$run_dir/$round.driver"
+    }
+    local round host_args client
+    for round in aircraft scenario menu rejoin relay relaymenu; do
         case $round in
-        aircraft) host_args=(--aircraft 2) probe_args=(--seconds 3) ;;
-        scenario) host_args=(--scenario "$run_dir/scenario.txt") probe_args=(--seconds 15) ;;
-        menu) host_args=(--scenario "$run_dir/menu.txt") probe_args=(--seconds 15 --offered) ;;
-        rejoin) host_args=(--scenario "$run_dir/rejoin.txt") probe_args=(--seconds 15 --rejoin) ;;
+        aircraft) host_args=(--aircraft 2) client=(probe --seconds 3) ;;
+        scenario) host_args=(--scenario "$run_dir/scenario.txt") client=(probe --seconds 15) ;;
+        menu) host_args=(--scenario "$run_dir/menu.txt") client=(probe --seconds 15 --offered) ;;
+        rejoin) host_args=(--scenario "$run_dir/rejoin.txt") client=(probe --seconds 15 --rejoin) ;;
+        relay) host_args=(--scenario "$run_dir/relay.txt") client=(relay 1 "$alpha_shared") ;;
+        relaymenu)
+            host_args=(--scenario "$run_dir/relaymenu.txt")
+            client=(relay 0 "$bravo_shared" command=154)
+            ;;
         esac
         "$session_bin" --directplay "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
         local host=$!
         sleep 0.3
-        wine_in_root timeout 90 wine "$state/run/dp_probe.exe" "${probe_args[@]}" \
-            >"$run_dir/$round.probe" 2>"$run_dir/$round.wine" || echo "probe exit $?" >>"$run_dir/$round.probe"
+        "${client[@]}"
         sleep 0.5
         kill -TERM "$host" 2>/dev/null || true
         wait "$host" || true
@@ -115,7 +197,9 @@ inside() {
 }
 export -f inside
 export wine10_root state run_dir session_bin
-timeout 280 unshare -n -m --propagation private bash -c inside || echo "namespace run ended with $?"
+timeout 300 unshare -n -m --propagation private bash -c inside || echo "namespace run ended with $?"
+# Whatever Wine left running, also after a time-out.
+timeout 20 chroot "$wine10_root" env WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true
 
 failures=0
 # Each expected line must be in the file, in this order.
@@ -141,9 +225,9 @@ PY
 }
 # The client's own DirectPlay must never have seen an unexpected reply (it breaks into the
 # debugger, exception 0x80000003) or crashed.
-for round in aircraft scenario menu rejoin; do
+for round in aircraft scenario menu rejoin relay relaymenu; do
     if grep -E "No receipt event|code=80000003|Unhandled exception|WineDbg" "$run_dir/$round.wine" \
-        "$run_dir/$round.probe"; then
+        "$run_dir/$round".{probe,driver} 2>/dev/null; then
         echo "FAIL: $round: the client's DirectPlay complained"
         failures=$((failures + 1))
     fi
@@ -220,8 +304,79 @@ left: Skyrelay (player 10485763)
 joined: Skyrelay (player 10485766, remote)
 sent: position from PEER1, 58 bytes, to 1 players (2 messages in all)'
 
+# The relay's rounds. Ids as above: the relay's player is 0xA00003, the first peer 0xA00004, so
+# the records for the simulator start with 04000000 (the id's low 16 bits). Every record the
+# simulator got must be the first peer's: the slow peer and the user's own name never come.
+# The log's lines end in CR LF.
+check_sim_log() {
+    local file=$1 expected="write 0x1F80 40 $2"
+    local log total matching
+    log=$(tr -d '\r' <"$file" 2>/dev/null || true)
+    total=$(grep -c '^write 0x1F80 ' <<<"$log" || true)
+    matching=$(grep -cxF -- "$expected" <<<"$log" || true)
+    if [ "$total" -eq 0 ] || [ "$total" != "$matching" ]; then
+        echo "FAIL: $file: $total traffic records, $matching of them \"$expected\":"
+        sort <<<"$log" | uniq -c | sed 's/^/    /'
+        failures=$((failures + 1))
+    fi
+}
+# "AIFile" as skyrelay-aifile.exe read it after the session: a picture of one record.
+check_aifile_json() {
+    if ! python3 - "$1" "$2" <<'PY'; then
+import json, struct, sys
+reading = json.load(open(sys.argv[1]))
+fields = ["latitude", "longitude", "altitude", "headingDegrees", "groundSpeed", "verticalSpeed"]
+got = [reading["state"], reading["recordCount"], reading["warnings"]] + [
+    "".join(struct.pack("<f", r[f]).hex() for f in fields) for r in reading["records"]]
+if got != [2, 1, [], sys.argv[2]]:
+    sys.exit(f"read {got}, expected state 2, 1 record {sys.argv[2]}")
+PY
+        echo "FAIL: $1, which holds:"
+        sed 's/^/    /' "$1" 2>/dev/null
+        failures=$((failures + 1))
+    fi
+}
+relay_start='
+ok start
+ok ready
+ok status=FS Detected'
+relay_session='
+ok status=Connected to a session
+ok status=FS Detected
+ok idle
+ok still=1500
+ok command=0xE141'
+
+expect "$run_dir/relay.driver" "$relay_start$relay_session
+ok exited=$alpha_shared"
+expect "$run_dir/relay.host" '
+joined: Skyrelay (player 10485763, remote)
+scenario: started
+joined: Alpha (player 10485764, peer)
+joined: Slowpoke (player 10485765, peer)
+joined: Maverick (player 10485766, peer)
+sent: position from Maverick, 58 bytes, to 1 players (60 messages in all)
+sent: system message 0x31 to 1 players (61 messages in all)
+left: Skyrelay (player 10485763)'
+check_sim_log "$run_dir/relay.sim.log" 04000000ffff1f420000b4c2b0274d45c0ff6e00a8fd416c70686100000000000000000000000000
+check_aifile_json "$run_dir/relay.aifile.json" "$alpha_shared"
+
+# From the menu, the relay's player is the user's name with "ai".
+expect "$run_dir/relaymenu.driver" "$relay_start
+ok command=154$relay_session
+ok exited=$bravo_shared"
+expect "$run_dir/relaymenu.host" '
+joined: Maverickai (player 10485763, remote)
+scenario: started
+joined: Bravo (player 10485764, peer)
+sent: position from Crawler, 58 bytes, to 1 players (48 messages in all)
+session closed: 48 messages sent'
+check_sim_log "$run_dir/relaymenu.sim.log" 040000000000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000
+check_aifile_json "$run_dir/relaymenu.aifile.json" "$bravo_shared"
+
 if [ "$failures" -ne 0 ]; then
     echo "wine10_session: $failures checks failed (files in $run_dir)"
     exit 1
 fi
-echo "wine10_session: passed (Wine 10 joined skyrelay-session --directplay; files in $run_dir)"
+echo "wine10_session: passed (Skyrelay.exe and dp_probe.exe joined skyrelay-session --directplay" \
+    "through Wine 10; files in $run_dir)"
