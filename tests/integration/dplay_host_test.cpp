@@ -30,19 +30,6 @@ dplay::Bytes ClientMessage(const char* hex, std::uint16_t port) {
     return bytes;
 }
 
-int ConnectTo(std::uint16_t port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Waits up to two seconds for bytes; nothing when the connection ends or nothing comes.
 std::optional<dplay::Bytes> Receive(int fd, std::size_t size) {
     dplay::Bytes bytes(size);
@@ -122,7 +109,7 @@ TEST(DirectPlayHost, RefusesHostileMessagesThenServesAJoinOnce) {
     };
     for (const auto& message : hostile) {
         SCOPED_TRACE(message.reason);
-        int fd = ConnectTo(hostPort);
+        int fd = posix::ConnectLoopback(hostPort);
         ASSERT_GE(fd, 0);
         ASSERT_TRUE(posix::SendAll(fd, message.bytes.data(), message.bytes.size()));
         EXPECT_TRUE(host.WaitForLine(std::string("dropped a client: ") + message.reason));
@@ -150,7 +137,7 @@ TEST(DirectPlayHost, RefusesHostileMessagesThenServesAJoinOnce) {
     EXPECT_EQ(reply->size(), 20u + 8 + 88 + 4 + 34); // "Skyrelay session"
 
     // The join, on the client's own connection; each answer arrives on the host's.
-    int toHost = ConnectTo(hostPort);
+    int toHost = posix::ConnectLoopback(hostPort);
     ASSERT_GE(toHost, 0);
     auto ask = [&](const dplay::Bytes& message) {
         posix::SendAll(toHost, message.data(), message.size());

@@ -1,5 +1,7 @@
 #include "dplay_wire.h"
 
+#include "platform/byte_writer.h"
+
 namespace dplay {
 namespace {
 
@@ -35,31 +37,8 @@ dp::GUID ReadGuid(ByteView bytes, std::size_t offset) {
     return guid;
 }
 
-class Writer {
+class Writer : public ByteWriter {
   public:
-    void U8(std::uint8_t value) { bytes_.push_back(value); }
-    void U16(std::uint16_t value) {
-        U8(static_cast<std::uint8_t>(value & 0xFFu));
-        U8(static_cast<std::uint8_t>(value >> 8));
-    }
-    void U16BigEndian(std::uint16_t value) {
-        U8(static_cast<std::uint8_t>(value >> 8));
-        U8(static_cast<std::uint8_t>(value & 0xFFu));
-    }
-    void U32(std::uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8)
-            U8(static_cast<std::uint8_t>((value >> shift) & 0xFFu));
-    }
-    void Zeros(std::size_t count) { bytes_.insert(bytes_.end(), count, 0); }
-    void Append(ByteView bytes) { bytes_.insert(bytes_.end(), bytes.begin(), bytes.end()); }
-    void Guid(const dp::GUID& guid) {
-        U32(guid.data1);
-        U16(guid.data2);
-        U16(guid.data3);
-        Append(guid.data4);
-    }
-    std::size_t Size() const { return bytes_.size(); }
-
     // Starts a message: the SP header, its size filled in by Finish.
     void Header(std::uint16_t port) {
         U32(0);
@@ -68,7 +47,7 @@ class Writer {
         Zeros(12);
     }
     void Envelope(std::uint16_t commandId) {
-        Append(PlayMagic);
+        Raw(PlayMagic);
         U16(commandId);
         U16(HostVersion);
     }
@@ -81,9 +60,6 @@ class Writer {
             bytes_[i] = static_cast<std::uint8_t>((mixed >> (8 * i)) & 0xFFu);
         return std::move(bytes_);
     }
-
-  private:
-    Bytes bytes_;
 };
 
 std::uint32_t Size32(std::size_t size) {
@@ -376,7 +352,7 @@ Bytes BuildEnumSessionsReply(Layout layout, std::uint16_t port, const SessionDes
     out.Envelope(command::EnumSessionsReply);
     WriteSessionDesc(out, layout, desc);
     out.U32(Size32(EnvelopeSize + SessionDescSize(layout) + 4)); // where the name starts
-    out.Append(EncodeName(name));
+    out.Raw(EncodeName(name));
     return out.Finish();
 }
 
@@ -410,7 +386,7 @@ Bytes BuildSuperEnumPlayersReply(Layout layout, std::uint16_t port, const Sessio
     out.U32(Size32(nameOffset));
     out.U32(0); // password
     WriteSessionDesc(out, layout, desc);
-    out.Append(encodedName);
+    out.Raw(encodedName);
     for (const PlayerRecord& player : players) {
         bool system = (player.flags & playerflag::SystemPlayer) != 0;
         std::uint32_t mask = 0x1u * player.shortName.has_value() +
@@ -421,11 +397,11 @@ Bytes BuildSuperEnumPlayersReply(Layout layout, std::uint16_t port, const Sessio
         out.U32(mask);
         out.U32(system ? HostVersion : player.systemPlayer);
         if (player.shortName)
-            out.Append(EncodeName(*player.shortName));
+            out.Raw(EncodeName(*player.shortName));
         if (player.longName)
-            out.Append(EncodeName(*player.longName));
+            out.Raw(EncodeName(*player.longName));
         out.U8(static_cast<std::uint8_t>(SpPlayerDataSize));
-        out.Append(player.spData);
+        out.Raw(player.spData);
     }
     return out.Finish();
 }
@@ -453,9 +429,9 @@ Bytes BuildCreatePlayer(std::uint16_t port, const PlayerRecord& player) {
     out.U32(PackedPlayerFixedSize);
     out.U32(HostVersion);
     out.U32(0); // parent
-    out.Append(shortName);
-    out.Append(longName);
-    out.Append(player.spData);
+    out.Raw(shortName);
+    out.Raw(longName);
+    out.Raw(player.spData);
     out.Zeros(6); // the trailing WORD and DWORD the client requires
     return out.Finish();
 }
@@ -475,7 +451,7 @@ Bytes BuildGameMessage(std::uint16_t port, dp::DPID from, dp::DPID to, ByteView 
     out.Header(port);
     out.U32(from);
     out.U32(to);
-    out.Append(payload);
+    out.Raw(payload);
     return out.Finish();
 }
 

@@ -1,33 +1,15 @@
 #include "platform/posix/session_wire.h"
 
+#include "platform/byte_writer.h"
+
 #include <algorithm>
 
 namespace posix::wire {
 namespace {
 
 // Appends little-endian values to a body.
-class Writer {
+class Writer : public ByteWriter {
   public:
-    void U8(std::uint8_t value) { bytes_.push_back(value); }
-    void U16(std::uint16_t value) {
-        U8(static_cast<std::uint8_t>(value & 0xFFu));
-        U8(static_cast<std::uint8_t>(value >> 8));
-    }
-    void U32(std::uint32_t value) {
-        U16(static_cast<std::uint16_t>(value & 0xFFFFu));
-        U16(static_cast<std::uint16_t>(value >> 16));
-    }
-    void I32(std::int32_t value) { U32(static_cast<std::uint32_t>(value)); }
-    void Guid(const dp::GUID& guid) {
-        U32(guid.data1);
-        U16(guid.data2);
-        U16(guid.data3);
-        for (std::uint8_t byte : guid.data4)
-            U8(byte);
-    }
-    void Raw(std::span<const std::uint8_t> data) {
-        bytes_.insert(bytes_.end(), data.begin(), data.end());
-    }
     // A length-prefixed text (16-bit length); the caller keeps it within the bounds.
     void Text(const std::string& text) {
         U16(static_cast<std::uint16_t>(text.size()));
@@ -38,10 +20,6 @@ class Writer {
         Text(name.shortName.value_or(std::string()));
         Text(name.longName.value_or(std::string()));
     }
-    Bytes& bytes() { return bytes_; }
-
-  private:
-    Bytes bytes_;
 };
 
 // Reads little-endian values from a body; once a read fails every later read fails too, so a

@@ -57,13 +57,6 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     }
 }
 
-// A resource name as the system takes it: a text, or a number in the low word (MAKEINTRESOURCE).
-LPCSTR ResourceName(const char* name, int id) {
-    if (name != nullptr)
-        return name;
-    return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id)));
-}
-
 } // namespace
 
 namespace win32 {
@@ -116,8 +109,8 @@ int RunModalDialog(const char* templateName, int templateId, DialogHandler* hand
     if (handler == nullptr)
         return -1;
     INT_PTR result =
-        DialogBoxParamA(GetModuleHandleA(nullptr), ResourceName(templateName, templateId), nullptr,
-                        &DialogProcedure, reinterpret_cast<LPARAM>(handler));
+        DialogBoxParamA(GetModuleHandleA(nullptr), win32::ResourceName(templateName, templateId),
+                        nullptr, &DialogProcedure, reinterpret_cast<LPARAM>(handler));
     // The window is gone: it leaves the running list, and its timers with it.
     auto& running = RunningDialogs();
     for (auto it = running.begin(); it != running.end();) {

@@ -137,8 +137,7 @@ int AppendMenuCommand(Menu menu, std::uint32_t flags, unsigned commandId, const 
 }
 
 Icon LoadAppIcon(int iconId) {
-    auto name = reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(iconId)));
-    return win32::FromHicon(LoadIconA(Program(), name));
+    return win32::FromHicon(LoadIconA(Program(), win32::ResourceName(nullptr, iconId)));
 }
 
 void SetWindowIcon(Window window, int which, Icon icon) {

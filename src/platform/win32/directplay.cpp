@@ -195,12 +195,10 @@ BOOL CALLBACK PlayersTrampoline(DPID player, DWORD playerType, LPCDPNAME name, D
                              forward->context);
 }
 
-// The DirectPlay object. It holds one reference to the real object per reference of its own, and
-// goes away with its last one; every call runs on the user-interface thread.
-class DirectPlayAdapter final : public dp::IDirectPlay4A {
+// What both adapters share: one reference to the real object per reference of their own, and the
+// adapter deleted with its last one.
+template <typename Adapter, typename Seam, typename Real> class CountedAdapter : public Seam {
   public:
-    explicit DirectPlayAdapter(::IDirectPlay4A* real) : real_(real) {}
-
     std::uint32_t AddRef() override {
         ++references_;
         return real_->AddRef();
@@ -209,9 +207,25 @@ class DirectPlayAdapter final : public dp::IDirectPlay4A {
     std::uint32_t Release() override {
         const ULONG remaining = real_->Release();
         if (--references_ == 0)
-            delete this;
+            delete static_cast<Adapter*>(this);
         return remaining;
     }
+
+  protected:
+    explicit CountedAdapter(Real* real) : real_(real) {}
+    ~CountedAdapter() = default;
+
+    Real* real_;
+
+  private:
+    std::uint32_t references_ = 1;
+};
+
+// The DirectPlay object; every call runs on the user-interface thread.
+class DirectPlayAdapter final
+    : public CountedAdapter<DirectPlayAdapter, dp::IDirectPlay4A, ::IDirectPlay4A> {
+  public:
+    explicit DirectPlayAdapter(::IDirectPlay4A* real) : CountedAdapter(real) {}
 
     HRESULT EnumConnections(const dp::GUID* application, dp::EnumConnectionsCallback callback,
                             void* context, std::uint32_t flags) override {
@@ -294,27 +308,14 @@ class DirectPlayAdapter final : public dp::IDirectPlay4A {
     HRESULT Close() override { return real_->Close(); }
 
   private:
+    friend CountedAdapter;
     ~DirectPlayAdapter() = default;
-
-    ::IDirectPlay4A* real_;
-    std::uint32_t references_ = 1;
 };
 
-class LobbyAdapter final : public dp::IDirectPlayLobby3A {
+class LobbyAdapter final
+    : public CountedAdapter<LobbyAdapter, dp::IDirectPlayLobby3A, ::IDirectPlayLobby3A> {
   public:
-    explicit LobbyAdapter(::IDirectPlayLobby3A* real) : real_(real) {}
-
-    std::uint32_t AddRef() override {
-        ++references_;
-        return real_->AddRef();
-    }
-
-    std::uint32_t Release() override {
-        const ULONG remaining = real_->Release();
-        if (--references_ == 0)
-            delete this;
-        return remaining;
-    }
+    explicit LobbyAdapter(::IDirectPlayLobby3A* real) : CountedAdapter(real) {}
 
     HRESULT CreateAddress(const dp::GUID* serviceProvider, const dp::GUID* dataType,
                           const void* data, std::uint32_t dataSize, void* address,
@@ -328,10 +329,8 @@ class LobbyAdapter final : public dp::IDirectPlayLobby3A {
     }
 
   private:
+    friend CountedAdapter;
     ~LobbyAdapter() = default;
-
-    ::IDirectPlayLobby3A* real_;
-    std::uint32_t references_ = 1;
 };
 
 // DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's

@@ -1,5 +1,5 @@
 // What the Windows backend's dialog files share (not part of the seam): the modal dialogs running
-// now and the timer table.
+// now, the timer table and resource names.
 #pragma once
 
 #include <windows.h>
@@ -13,5 +13,13 @@ HWND RunningMainDialog();
 // Forgets the timer procedures of a window whose modal run has ended; the system stopped its
 // timers when it destroyed the window.
 void ForgetTimers(HWND window);
+
+// A resource name as the system takes it: a text, or else a number in the low word
+// (MAKEINTRESOURCE).
+inline LPCSTR ResourceName(const char* name, int id) {
+    if (name != nullptr)
+        return name;
+    return reinterpret_cast<LPCSTR>(static_cast<ULONG_PTR>(static_cast<WORD>(id)));
+}
 
 } // namespace win32
