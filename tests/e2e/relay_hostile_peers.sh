@@ -4,6 +4,10 @@
 # bytes with the sender's id and name; the simulator's log must hold exactly the records the
 # rules keep, each of them at least once, and nothing else:
 #   burst       10,000 messages in one tick: 9,999 positions from Junk, then one from Bravo
+#   flood       five bursts of 100,000 positions from Junk (the session stand-in keeps at most
+#               10,000 waiting), then Bravo's positions and the session's end: the relay keeps
+#               up, shows both, and the system message still ends the session; a menu command
+#               given during the flood takes effect (the time it took is printed, not judged)
 #   peers       100 distinct peers, each sending in turn, three times: the first 30 are kept, the
 #               other 70 are dropped until the table is next emptied, where the same 30 come first
 #   longnames   1,000-byte names, one with control bytes; two that agree in their first 17 bytes
@@ -13,7 +17,7 @@
 # Usage: relay_hostile_peers.sh BIN_DIR [ROW]
 set -euo pipefail
 bin="$1"
-rows=(burst peers longnames lengths)
+rows=(burst flood peers longnames lengths)
 if [ $# -lt 2 ]; then
     for row in "${rows[@]}"; do
         echo "---- $row"
@@ -47,6 +51,20 @@ burst)
         echo "burst Junk 9999 $bravo"
         echo "pos Bravo $pos_args"
         echo "wait 3000"
+    } >"$scenario"
+    printf 'Junk\nBravo\n' >"$work/kept.txt"
+    ;;
+flood)
+    {
+        echo "join Junk"
+        echo "join Bravo"
+        for _ in 1 2 3 4 5; do echo "burst Junk 100000 $bravo"; done
+        echo "wait 1000"
+        for _ in $(seq 1 10); do
+            echo "pos Bravo $pos_args"
+            echo "wait 300"
+        done
+        echo "system sessionlost"
     } >"$scenario"
     printf 'Junk\nBravo\n' >"$work/kept.txt"
     ;;
@@ -101,6 +119,20 @@ start_relay
 wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "simulator detection"
 say "TCP/IP"
 wait_for_line "$work/relay.err" '^status: Connected to a session$' 60 "connection"
+if [ "$row" = flood ]; then
+    wait_for_line "$work/session.out" '^sent: burst ' 60 "the first burst"
+    settings="$(cat "$SKYRELAY_CONFIG_DIR/Skyrelay.ini")"
+    asked="$(date +%s%N)"
+    say "Manual connect only"
+    deadline=$((SECONDS + 30))
+    while [ "$(cat "$SKYRELAY_CONFIG_DIR/Skyrelay.ini")" = "$settings" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "a menu command during the flood had no effect"
+        sleep 0.005
+    done
+    echo "a menu command during the flood took $((($(date +%s%N) - asked) / 1000000)) ms"
+    [ "$(count_lines "$work/session.out" '^sent: burst ')" -lt 5 ] ||
+        echo "(the flood had ended by then)"
+fi
 wait_for_line "$work/session.out" '^scenario: finished$' 120 "end of the scenario"
 # Two publications at least after the last message.
 sleep 3
@@ -140,8 +172,11 @@ if problems:
     sys.exit("\n".join(problems[:10]))
 print(f"{sum(got.values())} records, {len(got)} distinct, all kept and expected")
 EOF
-grep -q '^sent: burst from Junk, 9999 x 58 bytes, to 1 players' "$work/session.out" ||
-    [ "$row" != burst ] || fail "the burst was not sent"
+case "$row" in
+burst) grep -q '^sent: burst from Junk, 9999 x 58 bytes, to 1 players' "$work/session.out" ||
+    fail "the burst was not sent" ;;
+flood) wait_for_line "$work/relay.err" '^status: FS Detected$' 30 "the end of the session" 2 ;;
+esac
 say "Exit"
 wait_relay_exit
 [ "$relay_status" -eq 0 ] || fail "the relay exited with status $relay_status"
