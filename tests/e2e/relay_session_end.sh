@@ -3,9 +3,7 @@
 # host killed, DPSYS_SESSIONLOST (49), DPSYS_HOST (257), the host's refusal (4102, with its box)
 # and the simulator's end message (4118). In every row the relay goes back to "FS Detected", its
 # pump stops (no further record reaches skyrelay-sim and "AIFile" keeps the last picture), and a
-# new connection from the menu joins a session afterwards. The session's end stays for the life
-# of the process, so the new connection takes no traffic: the pump, started again, publishes what
-# the table still holds until its next emptying and then the empty picture.
+# new connection from the menu joins a new host afterwards and relays its traffic.
 # Usage: relay_session_end.sh BIN_DIR [ROW]
 set -euo pipefail
 bin="$1"
@@ -81,26 +79,33 @@ expected="$expected
 status: FS Detected"
 [ "$(cat "$work/relay.err")" = "$expected" ] || fail "the relay's report lines"
 
-# A new connection: a new host where the old one was killed, the same host otherwise. The
-# connect items come back with the option command.
-if [ "$row" = kill ]; then
-    printf 'join Charlie\nwait 600000\n' >"$work/again.txt"
-    start_session "$work/again.txt"
-fi
-joins="$(count_lines "$work/session.out" '^joined: Maverickai \(player [0-9]+, remote\)$')"
+# A new connection to a new host, where Charlie flies as Bravo did but on the equator: his record
+# reaches the simulator, and once the table has been emptied "AIFile" holds him alone.
+kill -TERM "$session_pid" 2>/dev/null || true
+wait "$session_pid" 2>/dev/null || true
+{
+    echo "join Charlie"
+    for _ in $(seq 1 150); do
+        echo "pos Charlie 655360 6553600 0x800 0 536870912 -10 0"
+        echo "wait 100"
+    done
+    echo "wait 600000"
+} >"$work/again.txt"
+: >"$work/session.out"
+start_session "$work/again.txt"
 say "Manual connect only"
 say "TCP/IP"
 wait_for_line "$work/relay.err" '^status: Connected to a session$' 60 "second connection" 2
-wait_for_line "$work/session.out" '^joined: Maverickai \(player [0-9]+, remote\)$' 60 "second join" \
-    $((joins + 1))
+wait_for_line "$work/session.out" '^joined: Maverickai \(player [0-9]+, remote\)$' 60 "second join"
+charlie_record="$(record_id_hex "$(player_id Charlie)")0000000000003442cd3b03c20080c20058024368\
+61726c69650000000000000000000000"
+charlie_shared="0000000000003442cd3b03c2b40034430000424300001644"
+wait_for_line "$work/sim.log" "^write 0x1F80 40 $charlie_record\$" 60 "Charlie's record"
 deadline=$((SECONDS + 30))
-until [ "$("$bin/skyrelay-aifile" --json |
-    python3 -c 'import json, sys; print(json.load(sys.stdin)["recordCount"])')" = 0 ]; do
-    [ "$SECONDS" -lt "$deadline" ] || fail "no empty picture after the new connection"
+until (check_aifile_json 2 1 "$charlie_shared") >/dev/null 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || fail "\"AIFile\" never held Charlie alone"
     sleep 0.2
 done
-check_aifile_json 2 0
-check_sim_records "$bravo_record"
 kill -0 "$relay_pid" || fail "the relay is gone"
 say "Exit"
 wait_relay_exit
