@@ -1,5 +1,7 @@
 #include "traffic/traffic_table.h"
 
+#include "traffic/relay_stats.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -56,8 +58,10 @@ void RecordTraffic(const char* shortName, std::int32_t playerId, float latitude,
     }
 
     // A further aircraft once all 30 entries are taken is dropped until the next emptying.
-    if (trafficTable.count >= MaxTraffic)
+    if (trafficTable.count >= MaxTraffic) {
+        ++relayStats.droppedTableFull;
         return;
+    }
     std::size_t index = trafficTable.count;
     std::memcpy(trafficTable.names[index], name, EntryNameSize);
     WriteEntry(trafficTable.entries[index], name, playerId, latitude, longitude, altitude, heading,
