@@ -59,7 +59,7 @@ struct RelayStats {
     std::uint32_t droppedOwnName;       // senders named like the user; the decoder
     std::uint32_t droppedSlow;          // 30 knots or less; the decoder
     std::uint32_t droppedTableFull;     // a 31st aircraft; the traffic table
-    std::uint32_t positionsRecorded;    // position messages stored in the table; the decoder
+    std::uint32_t positionsRecorded;    // positions stored in the table; the traffic table
     std::uint32_t namesHeard;           // distinct other pilots' names since start; the decoder
     std::uint32_t publications;         // publications; counted by the pump
     std::uint32_t exchangesOk;          // exchanges with the simulator that succeeded; the pump

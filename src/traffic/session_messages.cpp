@@ -105,7 +105,6 @@ HRESULT HandlePosition(const std::uint8_t* message, std::uint32_t size, std::int
         ++relayStats.droppedSlow;
         return dp::Ok;
     }
-    ++relayStats.positionsRecorded;
     RecordTraffic(shortName.get(), senderId, position.latitude, position.longitude,
                   position.altitude, position.heading, position.groundSpeed,
                   position.verticalSpeed);
@@ -185,11 +184,11 @@ HRESULT DrainSessionMessages() {
 
 HRESULT HandleSessionMessage(const std::uint8_t* message, std::uint32_t size,
                              std::int32_t senderId) {
+    relayStats.bytesReceived += size;
     if (message == nullptr || size < 4) {
         ++relayStats.otherMessages;
         return dp::Ok;
     }
-    relayStats.bytesReceived += size;
     std::uint32_t type = ReadU32(message, PositionMessage::TypeOffset);
     switch (type) {
     case RefusedMessage:

@@ -53,6 +53,7 @@ void RecordTraffic(const char* shortName, std::int32_t playerId, float latitude,
         if (std::strcmp(trafficTable.names[i], name) == 0) {
             WriteEntry(trafficTable.entries[i], name, playerId, latitude, longitude, altitude,
                        heading, groundSpeed, verticalSpeed);
+            ++relayStats.positionsRecorded;
             return;
         }
     }
@@ -67,6 +68,7 @@ void RecordTraffic(const char* shortName, std::int32_t playerId, float latitude,
     WriteEntry(trafficTable.entries[index], name, playerId, latitude, longitude, altitude, heading,
                groundSpeed, verticalSpeed);
     ++trafficTable.count;
+    ++relayStats.positionsRecorded;
 }
 
 void ResetTrafficTable() {
