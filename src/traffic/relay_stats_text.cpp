@@ -197,7 +197,7 @@ std::string RenderRelayStats(const RelayStats& s, std::uint64_t now) {
            " the user's own name, " + Number(s.droppedSlow) + " at 30 knots or less, " +
            Number(s.droppedTableFull) + " table full (" + Number(Dropped(s)) + " in all)\n";
     out += "Aircraft: " + Number(s.aircraftInTable) + " in the table now, " +
-           Number(s.positionsRecorded) + " position messages taken, " + Number(s.namesHeard) +
+           Number(s.positionsRecorded) + " positions stored, " + Number(s.namesHeard) +
            " names heard since start\n";
     out += "Publications: " + Number(s.publications) + ", last " + Ago(s.lastPublishMs, now) + "\n";
     out += "Exchanges with the simulator: " + Number(s.exchangesOk) + " succeeded, last " +
