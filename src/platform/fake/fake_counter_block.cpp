@@ -1,6 +1,5 @@
-// Fake counter block and monotonic clock: a block per name in the test process's memory and a
-// clock the test sets. Neither is logged or counted with the other fake calls.
-#include "platform/app.h"
+// Fake counter block: a block per name in the test process's memory, neither logged nor counted
+// with the other fake calls.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_shared_memory.h"
 #include "platform/shared_memory.h"
@@ -15,7 +14,6 @@ struct CounterBlockState {
     bool fail = false;
     std::map<std::string, std::shared_ptr<std::vector<std::uint8_t>>> byName;
     std::map<void*, std::shared_ptr<std::vector<std::uint8_t>>> open; // by view
-    std::uint64_t clock = 1000;
 };
 
 CounterBlockState& State() {
@@ -52,10 +50,6 @@ int LiveCounterBlocks() {
     return static_cast<int>(State().open.size());
 }
 
-void SetMonotonicMilliseconds(std::uint64_t milliseconds) {
-    State().clock = milliseconds;
-}
-
 } // namespace fake
 
 namespace plat {
@@ -75,10 +69,6 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
 
 void CloseCounterBlock(void* view) {
     fake::State().open.erase(view);
-}
-
-std::uint64_t MonotonicMilliseconds() {
-    return fake::State().clock;
 }
 
 } // namespace plat
