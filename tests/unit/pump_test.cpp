@@ -258,34 +258,6 @@ TEST_F(Pump, CountsEachMessageByKindAndDropReasonAndEachExchangeByResult) {
     EXPECT_EQ(seen.lastPublishMs, 9000u);
     EXPECT_EQ(seen.lastExchangeMs, 7000u);
     EXPECT_EQ(seen.lastUpdateMs, 9000u);
-
-    // Each ending type: counted, remembered as the last ending, and the session is no more.
-    const std::uint32_t endings[] = {SessionLostMessage, HostMessage, SimulatorEndMessage,
-                                     RefusedMessage};
-    for (std::uint32_t type : endings) {
-        TearDown();
-        SetUp();
-        ResetRelayStats();
-        OpenRelayStats();
-        relayState.connected = 1;
-        OnPumpTimer();
-        EXPECT_EQ(relayStats.inSession, 1);
-        fake::QueueMessage(
-            {static_cast<std::uint8_t>(type), static_cast<std::uint8_t>(type >> 8), 0, 0}, 0);
-        OnPumpTimer();
-        std::memcpy(&seen, fake::CounterBlockBytes(RelayStatsBlockName).data(), sizeof seen);
-        EXPECT_EQ(seen.sessionLostMessages + seen.hostMessages + seen.simulatorEndMessages +
-                      seen.refusedMessages,
-                  1u);
-        EXPECT_EQ((type == SessionLostMessage    ? seen.sessionLostMessages
-                   : type == HostMessage         ? seen.hostMessages
-                   : type == SimulatorEndMessage ? seen.simulatorEndMessages
-                                                 : seen.refusedMessages),
-                  1u)
-            << type;
-        EXPECT_EQ(seen.lastEnding, type);
-        EXPECT_EQ(seen.inSession, 0) << type;
-    }
 }
 
 TEST_F(Pump, TheViewIsRewrittenOnEveryTick) {
