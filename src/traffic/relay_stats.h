@@ -54,7 +54,7 @@ struct RelayStats {
     std::uint32_t refusedMessages;      // type 4102 received; counted by the drain
     std::uint32_t otherMessages;        // any other type, or under 4 bytes; counted by the drain
     std::uint64_t bytesReceived;        // bytes of all received messages; counted by the drain
-    std::uint32_t droppedTooShort;      // position messages under 58 bytes; the decoder
+    std::uint32_t droppedTooShort;      // under 58 bytes (or no session to ask); the decoder
     std::uint32_t droppedNoName;        // senders without a usable short name; the decoder
     std::uint32_t droppedOwnName;       // senders named like the user; the decoder
     std::uint32_t droppedSlow;          // 30 knots or less; the decoder
