@@ -74,7 +74,7 @@ class Sim {
                 close(connection);
                 continue;
             }
-            if (options_.silent) {
+            if (responder_.Holds()) {
                 held.push_back(connection);
                 continue;
             }
