@@ -205,7 +205,9 @@ sim_reply0 | sim_garble)
     check_status_lines "path: $fs_dir
 status: FS Detected
 status: Connected to a session"
-    exit_relay Exit "$bravo_shared"
+    # After a refused exchange the drain waits for the table's emptying, so with --reply 0 slot 0
+    # can hold the empty picture at exit.
+    if [ "$row" = sim_reply0 ]; then exit_relay Exit ""; else exit_relay Exit "$bravo_shared"; fi
     ;;
 sim_silent)
     # The module stops answering after the handshake: every exchange waits out its nine sends,
@@ -275,7 +277,8 @@ status: Connected to a session"
     ;;
 config_readonly | config_missing)
     # A configuration folder the relay cannot write, or one that does not exist: option and folder
-    # changes are taken for this run, the relay works, and nothing is shown for the failed save.
+    # changes are taken for this run and the relay works; a failed save shows nothing and leaves
+    # the folder as it was, and a missing folder is made by the first save.
     prepare_world
     if [ "$row" = config_missing ]; then
         rm -rf "$SKYRELAY_CONFIG_DIR"
@@ -313,6 +316,10 @@ config_readonly | config_missing)
     if [ "$row" = config_readonly ]; then
         diff -r "$SKYRELAY_CONFIG_DIR" "$work/config.before" >/dev/null ||
             fail "the read-only folder was changed"
+    else
+        # The first save made the folder and the file.
+        [ "$(cat "$SKYRELAY_CONFIG_DIR/Skyrelay.ini")" = "$(printf '[Skyrelay]\r\nManualConnect=1\r
+FSPath=%s\r' "$fs_dir")" ] || fail "Skyrelay.ini: $(od -c "$SKYRELAY_CONFIG_DIR/Skyrelay.ini")"
     fi
     ;;
 second_relay)
