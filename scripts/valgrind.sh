@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One end-to-end run of the relay under valgrind's memcheck: skyrelay-sim and skyrelay-session as
 # usual, the headless relay under valgrind, through detection, a join from the menu, traffic, the
-# session's end and File > Exit. Fails on any memory error or on memory lost at exit (definitely
+# session lost, a second join and File > Exit while joined. Fails on any memory error or on memory lost at exit (definitely
 # or indirectly); what is still reachable at exit is listed by where it was allocated.
 # Usage: scripts/valgrind.sh [BIN_DIR]   (default: build/debug/bin, built first)
 # The full report is kept in valgrind/relay.txt beside BIN_DIR (build/debug/valgrind/relay.txt).
@@ -25,12 +25,12 @@ printf '[MULTIPLAYER]\r\nPLAYER_NAME=Maverick\r\n' >"$fs_dir/FS2002.cfg"
 {
     echo "join Bravo"
     echo "join Crawler"
-    for _ in $(seq 1 60); do
+    for i in $(seq 1 120); do
         echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
         echo "pos Crawler 0 1011438 0 0 0 0 0"
         echo "wait 250"
+        [ "$i" -ne 40 ] || echo "system sessionlost"
     done
-    echo "end"
 } >"$work/scenario.txt"
 
 start_sim
@@ -49,6 +49,13 @@ say "TCP/IP"
 wait_for_line "$work/relay.err" '^status: Connected to a session$' 120 "connection"
 wait_for_line "$work/sim.log" '^write 0x1F80 ' 120 "traffic record"
 wait_for_line "$work/relay.err" '^status: FS Detected$' 120 "the session's end" 2
+# The connect items stay grayed after a session; an option command sets them again.
+say "Manual connect only"
+say "Manual connect only"
+say "TCP/IP"
+wait_for_line "$work/relay.err" '^status: Connected to a session$' 120 "second connection" 2
+# The pump runs again (the drain stays off after a session has ended); then Exit while joined.
+sleep 3
 say "Exit"
 deadline=$((SECONDS + 120))
 while kill -0 "$relay_pid" 2>/dev/null; do
