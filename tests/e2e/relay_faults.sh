@@ -263,6 +263,9 @@ garbage_settings | garbage_cfg)
     done
     start_connected
     wait_bravo_picture
+    # No player name is found in the random bytes: the relay joins as "a" with "ai" appended.
+    grep -qE '^joined: aai \(player [0-9]+, remote\)$' "$work/session.out" ||
+        fail "the relay did not join as aai"
     exit_relay Exit "$bravo_shared"
     for file in "${files[@]}"; do
         cmp -s "$file" "$file.before" || fail "$file was changed"
@@ -312,7 +315,13 @@ config_readonly | config_missing)
     join_tcp relay
     wait_bravo_picture
     exit_relay Exit "$bravo_shared"
-    [ "$row" = config_readonly ] && chmod u+w "$SKYRELAY_CONFIG_DIR"
+    chmod u+w "$SKYRELAY_CONFIG_DIR"
+    # No message for a failed save: the same lines as when it works.
+    if [ "$row" = config_readonly ]; then first="path: $fs_dir"; else first="box: Can't find FS2002 PAth"; fi
+    check_status_lines "$first
+path: $fs_dir
+status: FS Detected
+status: Connected to a session"
     if [ "$row" = config_readonly ]; then
         diff -r "$SKYRELAY_CONFIG_DIR" "$work/config.before" >/dev/null ||
             fail "the read-only folder was changed"
