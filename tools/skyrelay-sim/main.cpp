@@ -33,7 +33,7 @@ void OnSignal(int) {
 
 class Sim {
   public:
-    Sim(const Options& options, std::FILE* log) : options_(options), responder_(options, log) {}
+    Sim(const Options& options, std::FILE* log) : responder_(options, log) {}
 
     // Answers one message: the module's reply value, or 0 for a message it does not handle.
     std::uint64_t Answer(const posix::WindowMessage& message) {
@@ -86,7 +86,6 @@ class Sim {
     }
 
   private:
-    const Options& options_;
     simprogram::Responder responder_;
 };
 
