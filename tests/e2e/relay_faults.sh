@@ -58,6 +58,25 @@ start_sim_as() {
     wait_for_line "$work/$name.err" 'ready at' 60 "$name's window"
 }
 
+# skyrelay-session on Bravo's scenario. With the rows side by side, a port found free can be taken
+# before the session binds it: then again on another port (the relay, started later, follows).
+start_bravo_session() {
+    local attempt session_pid
+    for attempt in 1 2 3; do
+        "$bin/skyrelay-session" --scenario "$work/scenario.txt" >"$work/session.out" 2>&1 &
+        session_pid=$!
+        pids+=("$session_pid")
+        local deadline=$((SECONDS + 60))
+        while kill -0 "$session_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+            if [ "$(count_lines "$work/session.out" '^hosting ')" -gt 0 ]; then return 0; fi
+            sleep 0.1
+        done
+        grep -q 'Address already in use' "$work/session.out" || break
+        SKYRELAY_SESSION_PORT="$(free_port)"
+    done
+    fail "skyrelay-session did not start"
+}
+
 # The world in manual mode and Bravo's scenario.
 prepare_world() {
     setup_world 0 0
@@ -67,7 +86,7 @@ prepare_world() {
 # A simulator with the given options, the session and the relay joined over TCP/IP.
 start_connected() {
     start_sim_as sim "$@"
-    start_session "$work/scenario.txt"
+    start_bravo_session
     start_relay
     join_tcp relay
 }
@@ -290,7 +309,7 @@ config_readonly | config_missing)
     fi
     cp -a "$SKYRELAY_CONFIG_DIR" "$work/config.before" 2>/dev/null || true
     start_sim_as sim
-    start_session "$work/scenario.txt"
+    start_bravo_session
     mkfifo "$work/relay.in"
     if [ "$row" = config_readonly ]; then
         if [ "$(id -u)" -ne 0 ]; then
