@@ -17,6 +17,7 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-po
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 command -v wine >/dev/null || need+=(wine wine64)
 command -v Xvfb >/dev/null || need+=(xvfb)
+command -v valgrind >/dev/null || need+=(valgrind)
 compgen -G '/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
     need+=(libclang-rt-14-dev)
 

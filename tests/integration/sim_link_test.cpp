@@ -170,6 +170,14 @@ TEST_F(SimLinkAgainstSim, SilentWindowTimesOutAndAStoppedOneRefuses) {
     EXPECT_EQ(plat::FindWindowByClass("UIPCMAIN"), nullptr);
     EXPECT_EQ(plat::SendWithTimeout(window, message, 0, 0, plat::SendBlock, 200, &reply), 0);
     EXPECT_EQ(plat::LastError(), 1400u);
+
+#ifndef _WIN32
+    // A module started again has a new window; the old handle stays dead, as on Windows.
+    Start({});
+    EXPECT_NE(plat::FindWindowByClass("UIPCMAIN"), window);
+    EXPECT_EQ(plat::SendWithTimeout(window, message, 0, 0, plat::SendBlock, 200, &reply), 0);
+    EXPECT_EQ(plat::LastError(), 1400u);
+#endif
 }
 
 } // namespace

@@ -33,7 +33,7 @@ void OnSignal(int) {
 
 class Sim {
   public:
-    Sim(const Options& options, std::FILE* log) : options_(options), responder_(options, log) {}
+    Sim(const Options& options, std::FILE* log) : responder_(options, log) {}
 
     // Answers one message: the module's reply value, or 0 for a message it does not handle.
     std::uint64_t Answer(const posix::WindowMessage& message) {
@@ -74,7 +74,7 @@ class Sim {
                 close(connection);
                 continue;
             }
-            if (options_.silent) {
+            if (responder_.Holds()) {
                 held.push_back(connection);
                 continue;
             }
@@ -86,7 +86,6 @@ class Sim {
     }
 
   private:
-    const Options& options_;
     simprogram::Responder responder_;
 };
 

@@ -10,7 +10,7 @@ namespace simprogram {
 
 const char* const Usage =
     "usage: skyrelay-sim [--class NAME] [--module-version N] [--sim-version N] [--log FILE]\n"
-    "                    [--silent] [--reply N] [--garble]\n";
+    "                    [--silent] [--reply N] [--garble] [--after N]\n";
 
 Start ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
@@ -54,6 +54,9 @@ Start ParseOptions(int argc, char** argv, Options* options) {
                 return Start::Wrong;
         } else if (arg == "--reply") {
             if (!number(UINT64_MAX, &options->reply))
+                return Start::Wrong;
+        } else if (arg == "--after") {
+            if (!number(UINT64_MAX, &options->after))
                 return Start::Wrong;
         } else if (arg == "--silent") {
             options->silent = true;
@@ -108,6 +111,7 @@ std::uint64_t Responder::Answer(const std::string& areaName) {
         return 0;
     }
     std::span<std::uint8_t> area(view, size);
+    bool hostile = answered_++ >= options_.after;
     module_.CarryOut(area, [this](const simmodule::CarriedRecord& record) {
         if (log_ != nullptr) {
             std::fprintf(log_, "%s\n", simmodule::LogLine(record).c_str());
@@ -120,11 +124,11 @@ std::uint64_t Responder::Answer(const std::string& areaName) {
             std::fflush(stdout);
         }
     });
-    if (options_.garble)
+    if (options_.garble && hostile)
         simmodule::Garble(area);
     plat::UnmapView(view);
     plat::CloseMapping(mapping);
-    return options_.reply;
+    return hostile ? options_.reply : 1;
 }
 
 int Begin(int argc, char** argv, Options* options, std::FILE** log) {

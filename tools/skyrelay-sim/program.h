@@ -21,6 +21,7 @@ struct Options {
     bool silent = false;
     bool garble = false;
     std::uint64_t reply = 1;
+    std::uint64_t after = 0; // messages answered normally before --silent, --reply, --garble apply
 };
 
 extern const char* const Usage;
@@ -46,15 +47,19 @@ class Responder {
   public:
     Responder(const Options& options, std::FILE* log);
 
+    // True when --silent holds this message unanswered (the first --after messages are answered).
+    bool Holds() const { return options_.silent && answered_ >= options_.after; }
+
     // Carries out the request area of that name: one --log line per record, one stdout line per
-    // traffic record written at 0x1F80, then the damage of --garble. Returns the reply value, or 0
-    // when the area cannot be opened or mapped.
+    // traffic record written at 0x1F80, then the damage of --garble. Returns the reply value (1
+    // for the first --after messages), or 0 when the area cannot be opened or mapped.
     std::uint64_t Answer(const std::string& areaName);
 
   private:
     const Options& options_;
     simmodule::Module module_;
     std::FILE* log_;
+    std::uint64_t answered_ = 0;
 };
 
 } // namespace simprogram

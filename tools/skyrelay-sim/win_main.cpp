@@ -19,7 +19,6 @@ constexpr DWORD HoldUnansweredMs = 3000;
 
 HWND mainWindow = nullptr;
 UINT requestMessage = 0;
-const simprogram::Options* running = nullptr;
 simprogram::Responder* responder = nullptr;
 bool quitting = false;
 
@@ -47,7 +46,7 @@ void HoldUnanswered() {
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == requestMessage && requestMessage != 0) {
-        if (running->silent) {
+        if (responder->Holds()) {
             HoldUnanswered();
             return 0;
         }
@@ -112,7 +111,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     simprogram::Responder answering(options, log);
-    running = &options;
     responder = &answering;
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 

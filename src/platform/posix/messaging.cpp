@@ -1,10 +1,13 @@
 // Module-window messaging on Linux: a window of a class exists while a listener accepts on the
-// class's socket in the runtime directory; registered messages and global atoms are tables of this
-// process, so a send carries their names along; the reply is awaited up to the time-out.
+// class's socket in the runtime directory, and a handle names that one listener, so a window made
+// again after its program ended is a new window, as on Windows; registered messages and global
+// atoms are tables of this process, so a send carries their names along; the reply is awaited up
+// to the time-out.
 #include "platform/messaging.h"
 #include "platform/posix/posix_backend.h"
 #include "platform/posix/window_messages.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,8 +18,10 @@
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -26,15 +31,26 @@ constexpr std::uint32_t ErrorInvalidParameter = 87;      // ERROR_INVALID_PARAME
 constexpr std::uint32_t FirstMessage = 0xC000;           // registered messages start here
 constexpr std::uint16_t FirstAtom = 0xC000;              // string atoms start here
 
-// What a window handle of this backend stands for. (The handle type stays opaque: the dialog
-// backend hands out windows of its own.)
+// A listener's socket file, told from a later one of the same class by its device, inode and
+// change time (a file system may give the next socket file the inode just freed).
+struct SocketFile {
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::int64_t changed = 0; // ns
+
+    bool operator==(const SocketFile&) const = default;
+};
+
+// What a window handle of this backend stands for: one listener of a class. (The handle type
+// stays opaque: the dialog backend hands out windows of its own.)
 struct ClassWindow {
     std::string className;
+    SocketFile socket;
 };
 
 struct Tables {
     std::mutex lock;
-    std::map<std::string, std::unique_ptr<ClassWindow>> windows;
+    std::vector<std::unique_ptr<ClassWindow>> windows; // every window handed out, kept for good
     std::map<std::string, std::uint32_t> messages;
     std::map<std::uint16_t, std::pair<std::string, int>> atoms; // name, reference count
 };
@@ -74,13 +90,34 @@ int ConnectToClass(const std::string& className) {
     return fd;
 }
 
-// The window's class, or "" for a handle this backend did not give out.
+// The socket file now standing for the class's window; false if there is none.
+bool FindSocketFile(const std::string& className, SocketFile* file) {
+    struct stat info {};
+    if (stat(posix::WindowSocketPath(className).c_str(), &info) != 0 || !S_ISSOCK(info.st_mode))
+        return false;
+    *file = {info.st_dev, info.st_ino,
+             static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+    return true;
+}
+
+// The window's class, or "" for a handle this backend did not give out or whose listener has
+// since been replaced by another.
 std::string ClassOf(plat::Window window) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    for (const auto& [name, entry] : State().windows)
-        if (reinterpret_cast<plat::Window>(entry.get()) == window)
-            return name;
-    return {};
+    ClassWindow found;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        auto it =
+            std::find_if(State().windows.begin(), State().windows.end(), [&](const auto& entry) {
+                return reinterpret_cast<plat::Window>(entry.get()) == window;
+            });
+        if (it == State().windows.end())
+            return {};
+        found = **it;
+    }
+    SocketFile now;
+    if (!FindSocketFile(found.className, &now) || !(now == found.socket))
+        return {};
+    return found.className;
 }
 
 std::string NameOfMessage(std::uint32_t message) {
@@ -116,11 +153,16 @@ Window FindWindowByClass(const char* className) {
     if (probe < 0)
         return nullptr;
     close(probe);
+    SocketFile socket;
+    if (!FindSocketFile(className, &socket))
+        return nullptr;
     std::lock_guard<std::mutex> guard(State().lock);
-    auto& slot = State().windows[className];
-    if (!slot)
-        slot = std::make_unique<ClassWindow>(ClassWindow{className});
-    return reinterpret_cast<Window>(slot.get());
+    auto& windows = State().windows;
+    for (const auto& entry : windows)
+        if (entry->className == className && entry->socket == socket)
+            return reinterpret_cast<Window>(entry.get());
+    windows.push_back(std::make_unique<ClassWindow>(ClassWindow{className, socket}));
+    return reinterpret_cast<Window>(windows.back().get());
 }
 
 std::uint32_t RegisterMessage(const char* name) {

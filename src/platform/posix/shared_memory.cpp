@@ -1,6 +1,7 @@
-// Named shared memory on POSIX shared memory objects. A mapping lasts, as on Windows, until its
-// creator closes its handle: the creating process unlinks the name when it closes the mapping, and
-// processes that still have it mapped keep their view.
+// Named shared memory on POSIX shared memory objects. As on Windows, a mapping stays open by name
+// while a handle to it is open: every handle holds a shared lock on its object, and the creating
+// process unlinks the name when it closes its handle only if no other handle holds one; processes
+// that still have it mapped keep their view.
 #include "platform/shared_memory.h"
 #include "platform/posix/posix_backend.h"
 
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <map>
 #include <mutex>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +21,12 @@ struct plat::MappingObject {
 };
 
 namespace {
+
+// A handle on an open object: its shared lock marks the object as in use.
+plat::Mapping Hold(int fd, const std::string& posixName, bool created) {
+    flock(fd, LOCK_SH);
+    return new plat::MappingObject{fd, posixName, created};
+}
 
 // Sizes of the views this process mapped, for the unmap.
 std::mutex viewsLock;
@@ -38,7 +46,7 @@ Mapping OpenNamedMapping(const char* name) {
     int fd = shm_open(posixName.c_str(), O_RDWR, 0);
     if (fd < 0)
         return nullptr;
-    return new MappingObject{fd, posixName, false};
+    return Hold(fd, posixName, false);
 }
 
 Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyExisted) {
@@ -53,7 +61,7 @@ Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyEx
         if (alreadyExisted != nullptr)
             *alreadyExisted = true;
         fd = shm_open(posixName.c_str(), O_RDWR, 0);
-        return fd < 0 ? nullptr : new MappingObject{fd, posixName, false};
+        return fd < 0 ? nullptr : Hold(fd, posixName, false);
     }
     if (fd < 0)
         return nullptr;
@@ -63,7 +71,7 @@ Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyEx
         shm_unlink(posixName.c_str());
         return nullptr;
     }
-    return new MappingObject{fd, posixName, true};
+    return Hold(fd, posixName, true);
 }
 
 void* MapWholeView(Mapping mapping, std::size_t* viewSize) {
@@ -105,11 +113,13 @@ int CloseMapping(Mapping mapping) {
         posix::SetLastError(posix::ErrorInvalidHandle);
         return 0;
     }
+    // The exclusive lock is granted only when no other handle holds the object.
+    bool last = flock(mapping->fd, LOCK_EX | LOCK_NB) == 0;
+    if (mapping->created && last)
+        shm_unlink(mapping->name.c_str());
     int result = close(mapping->fd) == 0 ? 1 : 0;
     if (result == 0)
         posix::SetLastError(posix::ErrorInvalidHandle);
-    if (mapping->created)
-        shm_unlink(mapping->name.c_str());
     delete mapping;
     return result;
 }
