@@ -108,8 +108,8 @@ int main(int argc, char** argv) {
             return;
         }
         std::sort(values.begin(), values.end());
-        std::printf(" %s %zu median_ms %d max_ms %d", what, values.size(), values[values.size() / 2],
-                    values.back());
+        std::printf(" %s %zu median_ms %d max_ms %d", what, values.size(),
+                    values[values.size() / 2], values.back());
     };
     std::printf("pictures %ld", pictures);
     report("messages", delays);

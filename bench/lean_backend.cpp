@@ -20,6 +20,7 @@ struct Block {
 };
 
 std::uint64_t exchanges = 0;
+bool carryingOut = true;
 // The last mapping created: the request area the module carries out (the core creates the area
 // after "AIFile", and the module only ever reads the area).
 Block* lastArea = nullptr;
@@ -122,6 +123,10 @@ std::uint64_t ModuleExchanges() {
     return exchanges;
 }
 
+void AnswerAtOnce(bool atOnce) {
+    carryingOut = !atOnce;
+}
+
 } // namespace lean
 
 namespace plat {
@@ -179,7 +184,7 @@ void DeleteGlobalAtom(std::uint16_t) {}
 
 int SendWithTimeout(Window, std::uint32_t, std::uintptr_t, std::intptr_t, std::uint32_t, unsigned,
                     std::uintptr_t* reply) {
-    if (lean::lastArea != nullptr)
+    if (lean::carryingOut && lean::lastArea != nullptr)
         lean::CarryOut(lean::lastArea->bytes, lean::lastArea->size);
     ++lean::exchanges;
     *reply = 1;

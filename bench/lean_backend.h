@@ -61,4 +61,9 @@ class Session final : public dp::IDirectPlay4A {
 // Exchanges the module has answered since the start.
 std::uint64_t ModuleExchanges();
 
+// true: the module answers every exchange at once without looking at the request area (its own
+// work is not the relay's); false (at start): it carries out the area, as the link's handshake
+// needs.
+void AnswerAtOnce(bool atOnce);
+
 } // namespace lean

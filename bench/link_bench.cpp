@@ -4,8 +4,8 @@
 // real "AIFile" view against a plain memcpy of 28680 bytes.
 #include "bench/variants.h"
 
-#include "platform/posix/window_messages.h"
 #include "platform/messaging.h"
+#include "platform/posix/window_messages.h"
 #include "session/relay_state.h"
 #include "simlink/sim_link.h"
 #include "traffic/pump.h"

@@ -26,10 +26,10 @@ constexpr dp::DPID FirstPlayer = 0x00A00001;
 
 // Call signs as players name themselves in a session.
 const std::vector<std::string> CallSigns{
-    "DLH4AB", "BAW123", "AFR1234", "KLM1695", "UAL901",  "N172SP",  "D-EKLM",  "EZY85KL",
-    "SWR22",  "RYR4421", "AAL100", "DAL47",   "SAS901",  "IBE3166", "AUA7",    "TAP1234",
-    "FIN5",   "LOT281",  "CSA3",   "THY1SN",  "G-BOAC",  "N3456P",  "VH-OQA",  "C-FTJP",
-    "JA8089", "HB-JNA",  "OE-LBA", "EI-DVM",  "SX-DGA",  "F-GSPZ"};
+    "DLH4AB", "BAW123",  "AFR1234", "KLM1695", "UAL901", "N172SP",  "D-EKLM", "EZY85KL",
+    "SWR22",  "RYR4421", "AAL100",  "DAL47",   "SAS901", "IBE3166", "AUA7",   "TAP1234",
+    "FIN5",   "LOT281",  "CSA3",    "THY1SN",  "G-BOAC", "N3456P",  "VH-OQA", "C-FTJP",
+    "JA8089", "HB-JNA",  "OE-LBA",  "EI-DVM",  "SX-DGA", "F-GSPZ"};
 
 void PutU32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value) {
     std::memcpy(bytes.data() + offset, &value, 4);
@@ -45,10 +45,11 @@ lean::Message PositionFrom(std::size_t i) {
     PutU32(bytes, 24, static_cast<std::uint32_t>(static_cast<std::int32_t>(index) * -9000));
     PutU32(bytes, 28, static_cast<std::uint32_t>((120.0 + 9.0 * aircraft) * 65536 / 1.94384));
     PutU32(bytes, 36, static_cast<std::uint32_t>((aircraft * 37 + round) * 4) & 0xFFC);
-    PutU32(bytes, 40, static_cast<std::uint32_t>((48.0 + 0.1 * aircraft + round * 1e-4) *
-                                                 40007000 / 360));
-    PutU32(bytes, 44, static_cast<std::uint32_t>(static_cast<std::int32_t>(
-                          (8.5 + 0.1 * aircraft - round * 1e-4) * 4294967296.0 / 360)));
+    PutU32(bytes, 40,
+           static_cast<std::uint32_t>((48.0 + 0.1 * aircraft + round * 1e-4) * 40007000 / 360));
+    PutU32(bytes, 44,
+           static_cast<std::uint32_t>(static_cast<std::int32_t>(
+               (8.5 + 0.1 * aircraft - round * 1e-4) * 4294967296.0 / 360)));
     PutU32(bytes, 48, static_cast<std::uint32_t>(900 + 250 * index));
     bytes[56] = static_cast<std::uint8_t>(round);
     bytes[57] = 0x80;
@@ -74,7 +75,9 @@ lean::Session& Relay(std::size_t messages) {
     std::strcpy(playerName, "D-EFGH");
     OpenSharedTrafficBlock();
     SimLinkResult result = SimLinkResult::Ok;
+    lean::AnswerAtOnce(false);
     SimLinkOpen(0, &result);
+    lean::AnswerAtOnce(true);
     sessionObject = &session;
     relayState.searching = 0;
     session.SetMessages(Positions(messages));
@@ -166,8 +169,8 @@ void KernelMessage(Kernel& k, const lean::Message& message) {
     }
     TrafficEntry& entry = k.table.entries[i];
     std::strncpy(entry.name, name, EntryNameSize - 1);
-    entry.id = static_cast<std::uint32_t>(std::abs(static_cast<std::int32_t>(message.sender))) &
-               0xFFFF;
+    entry.id =
+        static_cast<std::uint32_t>(std::abs(static_cast<std::int32_t>(message.sender))) & 0xFFFF;
     entry.latitude = latitude;
     entry.longitude = longitude;
     entry.altitude = altitude;

@@ -84,10 +84,10 @@ void PeerSchedule::TickSynthetic(PeerSink& sink, Clock::time_point now) {
         for (std::size_t i = 0; i < synthetic_.size(); ++i) {
             PositionFields fields = SyntheticPosition(synthetic_[i], seconds, speedEncoding_);
             if (stamp_)
-                fields.verticalSpeed = StampedVerticalSpeed(
-                    std::chrono::duration_cast<std::chrono::milliseconds>(
-                        Clock::now().time_since_epoch())
-                        .count());
+                fields.verticalSpeed =
+                    StampedVerticalSpeed(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             Clock::now().time_since_epoch())
+                                             .count());
             sink.SendToRemotePlayers(syntheticIds_[i], BuildPositionMessage(fields));
         }
     }

@@ -1,6 +1,8 @@
 // Module-window messaging on Linux: a window of a class exists while a listener accepts on the
 // class's socket in the runtime directory; registered messages and global atoms are tables of this
-// process, so a send carries their names along; the reply is awaited up to the time-out.
+// process, so a send carries their names along; the reply is awaited up to the time-out. The
+// connection to a window is kept from one send to the next, so that a send costs one round trip
+// and no allocation.
 #include "platform/messaging.h"
 #include "platform/posix/posix_backend.h"
 #include "platform/posix/window_messages.h"
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -30,6 +33,7 @@ constexpr std::uint16_t FirstAtom = 0xC000;              // string atoms start h
 // backend hands out windows of its own.)
 struct ClassWindow {
     std::string className;
+    int connection = -1; // kept open after a send that was answered; -1 for none
 };
 
 struct Tables {
@@ -74,33 +78,46 @@ int ConnectToClass(const std::string& className) {
     return fd;
 }
 
-// The window's class, or "" for a handle this backend did not give out.
-std::string ClassOf(plat::Window window) {
+// The window a handle stands for, or null for a handle this backend did not give out.
+ClassWindow* WindowOf(plat::Window window) {
     std::lock_guard<std::mutex> guard(State().lock);
     for (const auto& [name, entry] : State().windows)
         if (reinterpret_cast<plat::Window>(entry.get()) == window)
-            return name;
-    return {};
+            return entry.get();
+    return nullptr;
 }
 
-std::string NameOfMessage(std::uint32_t message) {
+// Encodes a message to send, with the names of the registered message and of the atom in wParam.
+std::size_t Encode(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                   std::uint8_t* out) {
     std::lock_guard<std::mutex> guard(State().lock);
+    std::string_view messageName;
     for (const auto& [name, id] : State().messages)
         if (id == message)
-            return name;
-    return {};
+            messageName = name;
+    std::string_view atomName;
+    auto atom = State().atoms.find(static_cast<std::uint16_t>(wParam & 0xFFFF));
+    if (atom != State().atoms.end())
+        atomName = atom->second.first;
+    return posix::EncodeWindowMessage(message, wParam, lParam, messageName, atomName, out);
 }
 
-std::string NameOfAtom(std::uint16_t atom) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    auto it = State().atoms.find(atom);
-    return it == State().atoms.end() ? std::string() : it->second.first;
+// Sends all the bytes, or fails.
+bool SendAll(int fd, const std::uint8_t* bytes, std::size_t size) {
+    return fd >= 0 && send(fd, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
 }
 
-// Fails a send the way the platform does: 0, with the reason in the last-error value.
-int FailSend(int fd, std::uint32_t error) {
-    if (fd >= 0)
-        close(fd);
+void DropConnection(ClassWindow* window) {
+    if (window != nullptr && window->connection >= 0) {
+        close(window->connection);
+        window->connection = -1;
+    }
+}
+
+// Fails a send the way the platform does: 0, with the reason in the last-error value. The
+// window's connection is dropped: a reply that comes late must not answer the next message.
+int FailSend(ClassWindow* window, std::uint32_t error) {
+    DropConnection(window);
     lastError = error;
     return 0;
 }
@@ -164,48 +181,49 @@ int SendWithTimeout(Window window, std::uint32_t message, std::uintptr_t wParam,
                     std::intptr_t lParam, std::uint32_t, unsigned timeoutMs,
                     std::uintptr_t* reply) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string className = ClassOf(window);
-    if (className.empty())
-        return FailSend(-1, ErrorInvalidWindowHandle);
-    posix::WindowMessage outgoing;
-    outgoing.message = message;
-    outgoing.wParam = wParam;
-    outgoing.lParam = lParam;
-    outgoing.messageName = NameOfMessage(message);
-    outgoing.atomName = NameOfAtom(static_cast<std::uint16_t>(wParam & 0xFFFF));
+    ClassWindow* target = WindowOf(window);
+    if (target == nullptr)
+        return FailSend(nullptr, ErrorInvalidWindowHandle);
+    std::uint8_t bytes[posix::MaxWindowMessageSize];
+    std::size_t size = Encode(message, wParam, lParam, bytes);
 
-    // A class without a listener is a window that has been destroyed.
-    int fd = ConnectToClass(className);
-    if (fd < 0)
-        return FailSend(fd, ErrorInvalidWindowHandle);
-    std::vector<std::uint8_t> bytes = posix::EncodeWindowMessage(outgoing);
-    if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-        return FailSend(fd, ErrorInvalidWindowHandle);
+    bool kept = target->connection >= 0;
+    if (!kept)
+        target->connection = ConnectToClass(target->className);
+    if (!SendAll(target->connection, bytes, size)) {
+        // A kept connection the window has closed (it stopped, or another program now serves the
+        // class): the message did not go, so it goes once more on a new connection. A class
+        // without a listener is a window that has been destroyed.
+        DropConnection(target);
+        if (!kept || (target->connection = ConnectToClass(target->className)) < 0 ||
+            !SendAll(target->connection, bytes, size))
+            return FailSend(target, ErrorInvalidWindowHandle);
+    }
 
+    int fd = target->connection;
     std::uint8_t answer[8];
     std::size_t got = 0;
     while (got < sizeof answer) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return FailSend(fd, ErrorTimeout);
+            return FailSend(target, ErrorTimeout);
         pollfd entry{fd, POLLIN, 0};
         int ready = poll(&entry, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
-            return FailSend(fd, ErrorInvalidParameter);
+            return FailSend(target, ErrorInvalidParameter);
         if (ready == 0)
-            return FailSend(fd, ErrorTimeout);
+            return FailSend(target, ErrorTimeout);
         ssize_t n = read(fd, answer + got, sizeof answer - got);
         if (n < 0 && errno == EINTR)
             continue;
         // The window went away while it had the message.
         if (n <= 0)
-            return FailSend(fd, ErrorInvalidWindowHandle);
+            return FailSend(target, ErrorInvalidWindowHandle);
         got += static_cast<std::size_t>(n);
     }
-    close(fd);
     std::uint64_t value = 0;
     for (int i = 7; i >= 0; --i)
         value = value << 8 | answer[i];
