@@ -211,9 +211,8 @@ void ViewCopyKernel(benchmark::State& state) {
         state.SkipWithError("no AIFile view");
         return;
     }
-    static std::uint8_t source[SharedBlockSize];
     for (auto _ : state) {
-        std::memcpy(sharedView, source, SharedBlockSize);
+        std::memcpy(sharedView, &workingBlock, SharedBlockSize);
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(SharedBlockSize));
