@@ -19,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         last = command.line;
         if (command.name.size() > session_host::MaxPeerNameLength ||
+            command.newName.size() > session_host::MaxPeerNameLength ||
+            command.name.find_first_of(std::string_view("\0\r\n", 3)) != std::string::npos ||
+            command.count > session_host::MaxBurstCount ||
             command.bytes.size() > session_host::MaxSendSize)
             std::abort();
     }

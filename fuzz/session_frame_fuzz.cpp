@@ -59,6 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case wire::FrameKind::PlayerRemoved:
             RoundTrip(wire::DecodePlayerRemoved(body), frame);
             break;
+        case wire::FrameKind::PlayerRenamed:
+            RoundTrip(wire::DecodePlayerRenamed(body), frame);
+            break;
         case wire::FrameKind::Message:
             RoundTrip(wire::DecodeMessage(body), frame);
             break;

@@ -203,8 +203,8 @@ measure idle
 stop_relay
 stop_pid "$session_pid"
 
-# 4. 30 aircraft at 10 messages a second each, a relay of its own (a relay whose session ended
-# never drains again).
+# 4. 30 aircraft at 10 messages a second each, with a relay of its own, so that its peak memory
+# and its allocations are those of this state alone.
 session_args=(--aircraft 30 --rate 10 --stamp)
 [ "$squawkbox" -eq 1 ] && session_args+=(--squawkbox)
 start_session "${session_args[@]}"

@@ -9,13 +9,13 @@
 #include <cstdint>
 
 struct RelayState {
-    std::int32_t simDetected;         // 1 once the simulator link has opened; set by OnDetectTimer
-    std::int32_t connected;           // 1 once an attempt has succeeded; set by the scheduler
-    std::int32_t manualRequest;       // 1 while the current attempt came from the menu
-    std::uint16_t useIpx;             // transport: 0 TCP/IP, 1 IPX/SPX; starts at 1
-    std::int32_t searching;           // 1 while no player has been created; starts at 1
-    std::int32_t sessionEnded;        // 1 once a session-ending message arrived; set by EndSession
-    std::int32_t usingSquawkBox;      // option UsingSB as read from the settings file
+    std::int32_t simDetected;    // 1 once the simulator link has opened; set by OnDetectTimer
+    std::int32_t connected;      // 1 once an attempt has succeeded; set by the scheduler
+    std::int32_t manualRequest;  // 1 while the current attempt came from the menu
+    std::uint16_t useIpx;        // transport: 0 TCP/IP, 1 IPX/SPX; starts at 1
+    std::int32_t searching;      // 1 while no player has been created; starts at 1
+    std::int32_t sessionEnded;   // 1 after a session-ending message; set by EndSession, 0 on a join
+    std::int32_t usingSquawkBox; // option UsingSB as read from the settings file
     std::int32_t manualConnectOnly;   // option ManualConnect as read from the settings file
     std::uint16_t linkFailureCount;   // counted simulator-link failures, up to 3, never reset
     std::uint16_t pumpTickCount;      // pump ticks since the last publication

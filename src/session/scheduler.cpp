@@ -60,6 +60,9 @@ void EnumerateConnections() {
 
 void StartPump() {
     relayState.connected = 1;
+    // A new player in a new session: the end of an earlier one must not keep this one's messages
+    // from being drained, or the status line would say connected while nothing is relayed.
+    relayState.sessionEnded = 0;
     plat::SetControlText(mainDialog, StatusLineControl, ConnectedText);
     relayState.pumpTimerId = plat::StartTimer(mainDialog, PumpTimer, PumpPeriodMs, OnPumpTimer);
 }

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -241,3 +243,70 @@ TEST_F(Pump, WaitsForTheSessionEventOnEveryTick) {
 }
 
 } // namespace
+
+// One hour of pump ticks with 30 aircraft in the air at any time, five of them replaced by new
+// players every minute: nothing the relay holds grows, the table never passes 30, and the last
+// publication carries exactly the 30 aircraft flying then.
+TEST_F(Pump, AnHourOfAircraftComingAndGoingLeavesNothingBehind) {
+    constexpr int TicksPerMinute = 60000 / PumpPeriodMs;
+    std::vector<dp::DPID> flying;
+    dp::DPID nextId = 100;
+    auto join = [&] {
+        fake::SetPlayerName(nextId, "A" + std::to_string(nextId));
+        flying.push_back(nextId++);
+    };
+    for (int i = 0; i < 30; ++i)
+        join();
+    struct Held {
+        int objects, events, mappings, views, atoms;
+        std::uint32_t receiveBuffer;
+        bool operator==(const Held&) const = default;
+    };
+    auto held = [] {
+        return Held{fake::LiveDirectPlayObjects(),
+                    fake::LiveEvents(),
+                    fake::LiveMappingHandles(),
+                    fake::LiveViews(),
+                    fake::LiveAtoms(),
+                    drainState.receiveBufferSize};
+    };
+    Held afterFirstMinute{};
+    for (int minute = 0; minute < 60; ++minute) {
+        for (int tick = 0; tick < TicksPerMinute; ++tick) {
+            for (dp::DPID id : flying)
+                if (tick % 3 == 0) // about once a second
+                    fake::QueueMessage(Position(), id);
+            OnPumpTimer();
+            ASSERT_LE(trafficTable.count, MaxTraffic);
+        }
+        ASSERT_EQ(fake::QueuedMessages(), 0u);
+        if (minute == 0)
+            afterFirstMinute = held();
+        flying.erase(flying.begin(), flying.begin() + 5);
+        for (int i = 0; i < 5; ++i)
+            join();
+        fake::ClearCalls();
+    }
+    // Half a minute more, for the newest five to be in the table after an emptying.
+    std::size_t writesBefore = TrafficWrites().size();
+    for (int tick = 0; tick < TicksPerMinute / 2; ++tick) {
+        for (dp::DPID id : flying)
+            if (tick % 3 == 0)
+                fake::QueueMessage(Position(), id);
+        OnPumpTimer();
+    }
+    EXPECT_EQ(held(), afterFirstMinute);
+    std::vector<std::string> writes = TrafficWrites();
+    ASSERT_GE(writes.size(), writesBefore + 30);
+    std::set<std::string> lastNames;
+    for (std::size_t i = writes.size() - 30; i < writes.size(); ++i)
+        lastNames.insert(writes[i].substr(writes[i].size() - 36));
+    std::set<std::string> flyingNames;
+    for (dp::DPID id : flying) {
+        char field[18] = {};
+        std::snprintf(field, sizeof field, "A%u", id);
+        flyingNames.insert(Hex(field, sizeof field));
+    }
+    EXPECT_EQ(lastNames, flyingNames);
+    EXPECT_EQ(workingBlock.recordCount, 30);
+}

@@ -146,6 +146,26 @@ TEST_F(SessionJoin, MenuSuccessKeepsItemsGrayedAndMakesNoEnumPlayers) {
     EXPECT_EQ(fake::CallsOf("Open").size(), 1u);
 }
 
+TEST_F(SessionJoin, ANewJoinAfterAnEndedSessionIsDrainedAgain) {
+    OfferSessions(1);
+    ConnectFromMenu(TcpIpCommand);
+    fake::QueueMessage({0x31, 0, 0, 0}, 0); // DPSYS_SESSIONLOST
+    EXPECT_EQ(DrainSessionMessages(), dp::Ok);
+    ASSERT_EQ(relayState.sessionEnded, 1);
+    ASSERT_EQ(sessionObject, nullptr);
+
+    ConnectFromMenu(TcpIpCommand);
+    ASSERT_TRUE(fake::TimerRunning(PumpTimer));
+    std::vector<std::uint8_t> position(58, 0);
+    position[0] = 0x19; // 4121
+    position[1] = 0x10;
+    position[30] = 0x64; // 100 knots
+    fake::SetPlayerName(5, "Peer");
+    fake::QueueMessage(position, 5);
+    EXPECT_EQ(DrainSessionMessages(), dp::Ok);
+    EXPECT_EQ(trafficTable.count, 1);
+}
+
 TEST_F(SessionJoin, SessionEnumerationOpensTheFirstSessionThatTakesAPlayer) {
     // The final DPESC_TIMEDOUT call opens nothing.
     OnAutoConnectTimer();

@@ -82,6 +82,16 @@ TEST(SessionScenario, RefusesBadLinesWithTheirNumbers) {
         {"join A\nleave A\nleave A\n", 3, "has not joined"},
         {"join A\nleave A\npos A 1 2 3 4 5 6 7\n", 3, "has not joined"},
         {"end now\n", 1, "expected: end"},
+        {"join A\nburst A 0 00\n", 2, "burst needs a count"},
+        {"join A\nburst A 100001 00\n", 2, "burst needs a count"},
+        {"join A\nburst A 5\n", 2, "expected: burst"},
+        {"join A\njoin B\nrename A B\n", 3, "already joined"},
+        {"join A\nrename A B\npos A 1 2 3 4 5 6 7\n", 3, "has not joined"},
+        {"join A%00B\n", 1, "bad peer name"},
+        {"join A%0a\n", 1, "bad peer name"},
+        {"join A%0D\n", 1, "bad peer name"},
+        {"join A%4\n", 1, "bad peer name"},
+        {"join A%zz\n", 1, "bad peer name"},
         {"end\n\n# fine\njoin A\n", 4, "nothing may follow end"},
     };
     for (const auto& testCase : cases) {
@@ -102,6 +112,19 @@ TEST(SessionScenario, SendKeepsItsBoundAndNamesTheirs) {
     EXPECT_TRUE(ParseScenario(longName).error);
     EXPECT_TRUE(ParseScenario(std::string("join A\x01\n")).error);
     EXPECT_TRUE(ParseScenario(std::string("join A\0B\n", 9)).error);
+
+    // A name of MaxPeerNameLength bytes, written with escapes, is any byte but NUL, CR and LF.
+    std::string escaped = "%20%09%ff%25%7F";
+    std::string spelled = " \t\xff%\x7f";
+    std::string longest(MaxPeerNameLength - spelled.size(), 'n');
+    Scenario named = ParseScenario("join " + escaped + longest + "\nburst " + escaped + longest +
+                                   " 3 0a0b\nrename " + escaped + longest + " Z\n");
+    ASSERT_FALSE(named.error) << named.error->message;
+    EXPECT_EQ(named.commands[0].name, spelled + longest);
+    EXPECT_EQ(named.commands[1].count, 3u);
+    EXPECT_EQ(named.commands[1].bytes, (std::vector<std::uint8_t>{0x0A, 0x0B}));
+    EXPECT_EQ(named.commands[2].newName, "Z");
+    EXPECT_TRUE(ParseScenario("join " + escaped + longest + "n\n").error);
 }
 
 TEST(SessionScenario, PositionMessageHasTheFieldsAtTheirOffsets) {

@@ -70,6 +70,15 @@ TEST(SessionWire, EveryBodyRoundTrips) {
     EXPECT_EQ(message->to, 2u);
     EXPECT_EQ(message->data, data);
 
+    // The longest names both fit in one frame.
+    const wire::PlayerName longest{std::string(wire::MaxNameLength, 's'),
+                                   std::string(wire::MaxNameLength, 'l')};
+    auto renamed =
+        wire::DecodePlayerRenamed(Parsed(wire::Encode(wire::PlayerRenamed{7, longest})).body);
+    ASSERT_TRUE(renamed);
+    EXPECT_EQ(renamed->player, 7u);
+    EXPECT_EQ(renamed->name, longest);
+
     EXPECT_TRUE(wire::DecodePlayerRemoved(Parsed(wire::Encode(wire::PlayerRemoved{4})).body));
     EXPECT_TRUE(wire::DecodeDestroyPlayer(Parsed(wire::Encode(wire::DestroyPlayer{4})).body));
     EXPECT_EQ(Parsed(wire::EncodeSessionClosed()).kind, wire::FrameKind::SessionClosed);
@@ -102,7 +111,7 @@ TEST(SessionWire, BadHeadersAreRefusedAsSoonAsTheyShow) {
         {"version 0", {'S', 'R', 0}},
         {"version 2", {'S', 'R', 2}},
         {"kind 0", {'S', 'R', 1, 0}},
-        {"kind past the last", {'S', 'R', 1, 13}},
+        {"kind past the last", {'S', 'R', 1, 14}},
         {"body one past the bound", {'S', 'R', 1, 10, 0x01, 0x40, 0, 0}},
         {"body length near 4 GiB", {'S', 'R', 1, 10, 0xFF, 0xFF, 0xFF, 0xFF}},
     };
@@ -143,8 +152,11 @@ TEST(SessionWire, MalformedBodiesAreRefused) {
         std::copy(with.begin(), with.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
         return bytes;
     };
-    Bytes tooLongName = body(wire::Encode(wire::PlayerAdded{1, 0, {std::string(64, 'x'), {}}}));
-    tooLongName[9] = 65; // short name length 65 with 64 bytes behind it
+    // A short name one byte over the bound, with all its bytes there.
+    Bytes tooLongName = body(wire::Encode(wire::PlayerAdded{1, 0, {std::string(), {}}}));
+    tooLongName[9] = (wire::MaxNameLength + 1) & 0xFF;
+    tooLongName[10] = (wire::MaxNameLength + 1) >> 8;
+    tooLongName.insert(tooLongName.begin() + 11, wire::MaxNameLength + 1, 'x');
     const struct {
         const char* what;
         Decoder decode;

@@ -343,7 +343,7 @@ TEST_F(TrafficCore, DrainEndsWhenTheProviderAsksForNoMoreThanItHas) {
     EXPECT_EQ(fake::CallCount("Receive"), receives + 1);
 }
 
-TEST_F(TrafficCore, SessionEndingMessagesStopTheDrainForGood) {
+TEST_F(TrafficCore, SessionEndingMessagesStopTheDrainUntilTheNextJoin) {
     struct Case {
         std::uint32_t type;
         dp::DPID sender;
@@ -364,7 +364,7 @@ TEST_F(TrafficCore, SessionEndingMessagesStopTheDrainForGood) {
         EXPECT_EQ(fake::LiveDirectPlayObjects(), 0);
         EXPECT_EQ(fake::CallsOf("DestroyPlayer"), std::vector<std::string>{"DestroyPlayer #1 0"});
 
-        // A later session and pump: the drain never calls Receive again.
+        // A new object alone is not drained: only a join that starts the pump again lifts the end.
         ASSERT_EQ(plat::CreateDirectPlay(&sessionObject), dp::Ok);
         fake::QueueMessage(PositionBytes(RawPosition{}), 5);
         EXPECT_EQ(DrainSessionMessages(), dp::Ok);

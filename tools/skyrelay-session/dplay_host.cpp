@@ -443,6 +443,16 @@ void DirectPlayHost::RemovePeer(dp::DPID id) {
         SendTo(key, removal);
 }
 
+void DirectPlayHost::RenamePeer(dp::DPID id, const std::string& shortName) {
+    // Clients are not told: the host does not speak DirectPlay's name change (main refuses a
+    // script that renames in this mode), so only its own record and log follow.
+    auto found = players_.find(id);
+    if (found == players_.end())
+        return;
+    found->second.shortName = shortName;
+    Say("renamed: player %u is now %s", id, DisplayName(id).c_str());
+}
+
 int DirectPlayHost::SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data) {
     std::vector<std::pair<ClientKey, dp::DPID>> targets;
     for (const auto& [id, player] : players_)

@@ -101,6 +101,7 @@ class DirectPlayHost : private PeerSink {
     dp::DPID AddPeer(const std::string& shortName,
                      const std::optional<std::string>& longName) override;
     void RemovePeer(dp::DPID id) override;
+    void RenamePeer(dp::DPID id, const std::string& shortName) override;
     int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data) override;
     void CloseSession() override;
     std::uint64_t MessagesSent() const override;

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -88,7 +90,7 @@ bool Host::Listen(std::string& error) {
     return true;
 }
 
-int Host::Run(const volatile std::sig_atomic_t& stop) {
+int Host::Run(const volatile std::sig_atomic_t& stop, volatile std::sig_atomic_t& report) {
     Say("hosting \"%s\" on 127.0.0.1:%u (TCP/IP) and %s (IPX)", SessionName,
         static_cast<unsigned>(options_.port), options_.socketPath.c_str());
     Clock::time_point now = Clock::now();
@@ -115,6 +117,10 @@ int Host::Run(const volatile std::sig_atomic_t& stop) {
                 else if (clients_.count(entry.fd) != 0)
                     ReadClient(entry.fd);
             }
+        }
+        if (report != 0) {
+            report = 0;
+            ReportStatus();
         }
         now = Clock::now();
         if (!peers_.Tick(*this, now))
@@ -302,6 +308,30 @@ dp::DPID Host::AddPeer(const std::string& shortName, const std::optional<std::st
 
 void Host::RemovePeer(dp::DPID id) {
     RemovePlayer(id);
+}
+
+void Host::RenamePeer(dp::DPID id, const std::string& shortName) {
+    auto found = players_.find(id);
+    if (found == players_.end())
+        return;
+    found->second.name.shortName = shortName;
+    Broadcast(wire::Encode(wire::PlayerRenamed{id, found->second.name}), -1);
+    Say("renamed: player %u is now %s", id, DisplayName(id).c_str());
+}
+
+void Host::ReportStatus() const {
+    std::size_t unread = 0;
+    std::size_t unsent = 0;
+    for (const auto& [fd, client] : clients_) {
+        unread += client.input.size();
+        int queued = 0;
+        if (ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0)
+            unsent += static_cast<std::size_t>(queued);
+    }
+    Say("status: %zu clients, %zu players, %llu messages sent, %zu bytes unsent, %zu bytes "
+        "unparsed",
+        clients_.size(), players_.size(), static_cast<unsigned long long>(messagesSent_), unsent,
+        unread);
 }
 
 std::uint64_t Host::MessagesSent() const {

@@ -35,8 +35,9 @@ class Host : private PeerSink {
 
     // Opens both listening sockets; false with a message if either fails.
     bool Listen(std::string& error);
-    // Serves until stop becomes non-zero or a script's `end`; returns the exit status.
-    int Run(const volatile std::sig_atomic_t& stop);
+    // Serves until stop becomes non-zero or a script's `end`; returns the exit status. Each time
+    // `report` is non-zero it prints a status line and sets it back to zero.
+    int Run(const volatile std::sig_atomic_t& stop, volatile std::sig_atomic_t& report);
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -66,11 +67,15 @@ class Host : private PeerSink {
     dp::DPID AddPeer(const std::string& shortName,
                      const std::optional<std::string>& longName) override;
     void RemovePeer(dp::DPID id) override;
+    void RenamePeer(dp::DPID id, const std::string& shortName) override;
     int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data) override;
     void CloseSession() override;
     std::uint64_t MessagesSent() const override;
 
     std::string DisplayName(dp::DPID id) const;
+    // One line: clients, players, messages sent, and the bytes that wait in this host's buffers
+    // and its sockets' send queues, unread by the clients.
+    void ReportStatus() const;
 
     HostOptions options_;
     int tcpListener_ = -1;

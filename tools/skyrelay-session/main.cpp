@@ -17,9 +17,14 @@
 namespace {
 
 volatile std::sig_atomic_t stopRequested = 0;
+volatile std::sig_atomic_t statusRequested = 0;
 
 void OnStopSignal(int) {
     stopRequested = 1;
+}
+
+void OnStatusSignal(int) {
+    statusRequested = 1;
 }
 
 constexpr const char* Usage =
@@ -40,7 +45,12 @@ constexpr const char* Usage =
     "                   clients' broadcast to UDP 47624, instead of the stand-in protocol\n"
     "  --client32       with --directplay: the layouts of 32-bit clients (default: 64-bit)\n"
     "  --enumeration-port PORT  with --directplay: where enumeration requests arrive (default\n"
-    "                   47624, the port every DirectPlay client broadcasts to)\n";
+    "                   47624, the port every DirectPlay client broadcasts to)\n"
+    "Scenario lines (one a line, # starts a comment; NAME is one token, %XX in it is byte XX):\n"
+    "  join NAME | leave NAME | rename NAME NEWNAME (not with --directplay) | wait MS\n"
+    "  pos NAME VS GS HEADINGWORD LAT LON ALTM ALTFRAC | send NAME HEX...\n"
+    "  burst NAME COUNT HEX... (COUNT copies at once) | system sessionlost|host | end\n"
+    "SIGUSR1 prints a status line (clients, players, messages sent, bytes not yet taken).\n";
 
 bool ParseCount(const char* text, long minimum, long maximum, long& value) {
     char* end = nullptr;
@@ -152,6 +162,15 @@ int main(int argc, char** argv) {
                          script.error->message.c_str());
             return 2;
         }
+        if (directPlay)
+            for (const session_host::Command& command : script.commands)
+                if (command.kind == session_host::CommandKind::Rename) {
+                    std::fprintf(stderr,
+                                 "skyrelay-session: %s:%d: rename is not carried by "
+                                 "--directplay\n",
+                                 scenarioPath, command.line);
+                    return 2;
+                }
         options.script = std::move(script);
     }
 
@@ -160,6 +179,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = OnStatusSignal;
+    sigaction(SIGUSR1, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     if (directPlay)
@@ -178,5 +199,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "skyrelay-session: %s\n", error.c_str());
         return 1;
     }
-    return host.Run(stopRequested);
+    return host.Run(stopRequested, statusRequested);
 }

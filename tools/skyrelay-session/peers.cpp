@@ -126,6 +126,24 @@ bool PeerSchedule::StepScript(PeerSink& sink, Clock::time_point now) {
                 static_cast<unsigned long long>(sink.MessagesSent()));
             break;
         }
+        case CommandKind::Burst: {
+            dp::DPID from = scriptPeers_.at(command.name);
+            int delivered = 0;
+            for (std::uint32_t i = 0; i < command.count; ++i)
+                delivered = sink.SendToRemotePlayers(from, command.bytes);
+            Say("sent: burst from %s, %u x %zu bytes, to %d players (%llu messages in all)",
+                command.name.c_str(), command.count, command.bytes.size(), delivered,
+                static_cast<unsigned long long>(sink.MessagesSent()));
+            break;
+        }
+        case CommandKind::Rename: {
+            auto found = scriptPeers_.find(command.name);
+            dp::DPID id = found->second;
+            scriptPeers_.erase(found);
+            scriptPeers_[command.newName] = id;
+            sink.RenamePeer(id, command.newName);
+            break;
+        }
         case CommandKind::System: {
             std::uint32_t type =
                 command.system == SystemMessageKind::SessionLost ? dp::SysSessionLost : dp::SysHost;

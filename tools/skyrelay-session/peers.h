@@ -34,6 +34,8 @@ class PeerSink {
     virtual dp::DPID AddPeer(const std::string& shortName,
                              const std::optional<std::string>& longName) = 0;
     virtual void RemovePeer(dp::DPID id) = 0;
+    // Gives a peer a new short name (its long name stays) and announces the change.
+    virtual void RenamePeer(dp::DPID id, const std::string& shortName) = 0;
     // Sends a message from a peer (from id 0: a system message) to every remote player; returns
     // how many got it.
     virtual int SendToRemotePlayers(dp::DPID from, const std::vector<std::uint8_t>& data) = 0;

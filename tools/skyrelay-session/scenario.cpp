@@ -73,13 +73,30 @@ std::optional<std::uint32_t> Field32(std::string_view token) {
     return static_cast<std::uint32_t>(static_cast<std::uint64_t>(*value) & 0xFFFFFFFFu);
 }
 
-bool ValidName(std::string_view name) {
-    if (name.empty() || name.size() > MaxPeerNameLength)
-        return false;
-    for (char c : name)
-        if (static_cast<unsigned char>(c) < 0x21 || c == 0x7F)
-            return false;
-    return true;
+// The name a token spells, with its %XX escapes decoded; nothing for a bad or too long name.
+std::optional<std::string> PeerName(std::string_view token) {
+    std::string name;
+    for (std::size_t i = 0; i < token.size(); ++i) {
+        auto c = static_cast<unsigned char>(token[i]);
+        if (c < 0x21 || c == 0x7F)
+            return std::nullopt;
+        if (c == '%') {
+            if (i + 2 >= token.size())
+                return std::nullopt;
+            int high = HexDigit(token[i + 1]);
+            int low = HexDigit(token[i + 2]);
+            c = static_cast<unsigned char>(high * 16 + low);
+            if (high < 0 || low < 0 || c == '\0' || c == '\r' || c == '\n')
+                return std::nullopt;
+            i += 2;
+        }
+        if (name.size() == MaxPeerNameLength)
+            return std::nullopt;
+        name.push_back(static_cast<char>(c));
+    }
+    if (name.empty())
+        return std::nullopt;
+    return name;
 }
 
 class LineParser {
@@ -145,6 +162,33 @@ class LineParser {
             if (!Joined(command, error) || !HexBytes(command, error))
                 return std::nullopt;
             command.kind = CommandKind::Send;
+        } else if (verb == "burst") {
+            if (tokens_.size() < 4) {
+                error = "expected: burst NAME COUNT HEXBYTES";
+                return std::nullopt;
+            }
+            if (!Joined(command, error))
+                return std::nullopt;
+            std::optional<std::int64_t> count = Number(tokens_[2], 1, MaxBurstCount);
+            if (!count) {
+                error =
+                    "burst needs a count from 1 to 100000, not \"" + std::string(tokens_[2]) + "\"";
+                return std::nullopt;
+            }
+            if (!HexBytes(command, error, 3))
+                return std::nullopt;
+            command.count = static_cast<std::uint32_t>(*count);
+            command.kind = CommandKind::Burst;
+        } else if (verb == "rename") {
+            if (!Count(3, "rename NAME NEWNAME", error) || !Joined(command, error) ||
+                !Name(command, error, 2))
+                return std::nullopt;
+            if (!joined_.insert(command.newName).second) {
+                error = "peer \"" + command.newName + "\" has already joined";
+                return std::nullopt;
+            }
+            joined_.erase(command.name);
+            command.kind = CommandKind::Rename;
         } else if (verb == "system") {
             if (!Count(2, "system sessionlost or system host", error))
                 return std::nullopt;
@@ -182,12 +226,13 @@ class LineParser {
         return false;
     }
 
-    bool Name(Command& command, std::string& error) const {
-        if (!ValidName(tokens_[1])) {
-            error = "bad peer name \"" + std::string(tokens_[1]) + "\"";
+    bool Name(Command& command, std::string& error, std::size_t index = 1) const {
+        std::optional<std::string> name = PeerName(tokens_[index]);
+        if (!name) {
+            error = "bad peer name \"" + std::string(tokens_[index]) + "\"";
             return false;
         }
-        command.name = std::string(tokens_[1]);
+        (index == 1 ? command.name : command.newName) = std::move(*name);
         return true;
     }
 
@@ -201,9 +246,9 @@ class LineParser {
         return true;
     }
 
-    // The bytes of every token after the name: pairs of hex digits, an optional 0x before each.
-    bool HexBytes(Command& command, std::string& error) const {
-        for (std::size_t i = 2; i < tokens_.size(); ++i) {
+    // The bytes of every token from `first` on: pairs of hex digits, an optional 0x before each.
+    bool HexBytes(Command& command, std::string& error, std::size_t first = 2) const {
+        for (std::size_t i = first; i < tokens_.size(); ++i) {
             std::string_view hex = tokens_[i];
             if (hex.size() > 2 && hex[0] == '0' && (hex[1] == 'x' || hex[1] == 'X'))
                 hex.remove_prefix(2);

@@ -542,6 +542,18 @@ class DirectPlayStandIn final : public dp::IDirectPlay4A {
                 players_.erase(found);
             return true;
         }
+        case wire::FrameKind::PlayerRenamed: {
+            std::optional<wire::PlayerRenamed> renamed = wire::DecodePlayerRenamed(frame.body);
+            if (!renamed)
+                return false;
+            // Messages already queued are named by the sender's name at the time of Receive,
+            // as DirectPlay's own GetPlayerName answers with the current name.
+            std::lock_guard lock(mutex_);
+            auto found = players_.find(renamed->player);
+            if (found != players_.end() && !found->second.local)
+                found->second.name = std::move(renamed->name);
+            return true;
+        }
         case wire::FrameKind::Message: {
             std::optional<wire::Message> message = wire::DecodeMessage(frame.body);
             if (!message)

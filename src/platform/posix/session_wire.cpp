@@ -157,7 +157,7 @@ ParseResult ParseFrame(std::span<const std::uint8_t> bytes) {
     }
     if (bytes.size() >= 4 &&
         (bytes[3] < static_cast<std::uint8_t>(FrameKind::EnumSessionsRequest) ||
-         bytes[3] > static_cast<std::uint8_t>(FrameKind::Goodbye))) {
+         bytes[3] > static_cast<std::uint8_t>(FrameKind::PlayerRenamed))) {
         result.status = ParseStatus::Invalid;
         result.error = "unknown frame kind";
         return result;
@@ -265,6 +265,13 @@ Bytes Encode(const PlayerRemoved& body) {
     return EncodeFrame(FrameKind::PlayerRemoved, writer.bytes());
 }
 
+Bytes Encode(const PlayerRenamed& body) {
+    Writer writer;
+    writer.U32(body.player);
+    writer.Name(Bounded(body.name));
+    return EncodeFrame(FrameKind::PlayerRenamed, writer.bytes());
+}
+
 Bytes Encode(const Message& body) {
     Writer writer;
     writer.U32(body.from);
@@ -367,6 +374,14 @@ std::optional<PlayerRemoved> DecodePlayerRemoved(std::span<const std::uint8_t> b
     PlayerRemoved removed;
     removed.player = reader.U32();
     return Finish(reader, removed);
+}
+
+std::optional<PlayerRenamed> DecodePlayerRenamed(std::span<const std::uint8_t> body) {
+    Reader reader(body);
+    PlayerRenamed renamed;
+    renamed.player = reader.U32();
+    renamed.name = reader.Name();
+    return Finish(reader, std::move(renamed));
 }
 
 std::optional<Message> DecodeMessage(std::span<const std::uint8_t> body) {

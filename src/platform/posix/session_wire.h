@@ -32,8 +32,9 @@ inline constexpr std::size_t FrameHeaderSize = 8;
 inline constexpr std::uint32_t MaxMessageSize = 8192;
 // Largest frame body; a message frame adds 12 bytes to its message.
 inline constexpr std::uint32_t MaxBodySize = 16384;
-// Longest player or session name in bytes, without the terminating zero.
-inline constexpr std::size_t MaxNameLength = 64;
+// Longest player or session name in bytes, without the terminating zero. DirectPlay sets no small
+// limit; this one keeps a frame with both names of a player within MaxBodySize.
+inline constexpr std::size_t MaxNameLength = 4096;
 // Most sessions in one session list.
 inline constexpr std::size_t MaxSessions = 16;
 
@@ -50,6 +51,7 @@ enum class FrameKind : std::uint8_t {
     Message = 10,            // host: a message for a local player (from id 0: a system message)
     SessionClosed = 11,      // host: the session ends
     Goodbye = 12,            // client: the connection is closing
+    PlayerRenamed = 13,      // host: a player has new names
 };
 
 struct Frame {
@@ -129,6 +131,10 @@ struct PlayerAdded {
 struct PlayerRemoved {
     dp::DPID player = 0;
 };
+struct PlayerRenamed {
+    dp::DPID player = 0;
+    PlayerName name;
+};
 struct Message {
     dp::DPID from = 0;
     dp::DPID to = 0;
@@ -145,6 +151,7 @@ Bytes Encode(const CreatePlayerReply& body);
 Bytes Encode(const DestroyPlayer& body);
 Bytes Encode(const PlayerAdded& body);
 Bytes Encode(const PlayerRemoved& body);
+Bytes Encode(const PlayerRenamed& body);
 Bytes Encode(const Message& body);
 Bytes EncodeSessionClosed();
 Bytes EncodeGoodbye();
@@ -160,6 +167,7 @@ std::optional<CreatePlayerReply> DecodeCreatePlayerReply(std::span<const std::ui
 std::optional<DestroyPlayer> DecodeDestroyPlayer(std::span<const std::uint8_t> body);
 std::optional<PlayerAdded> DecodePlayerAdded(std::span<const std::uint8_t> body);
 std::optional<PlayerRemoved> DecodePlayerRemoved(std::span<const std::uint8_t> body);
+std::optional<PlayerRenamed> DecodePlayerRenamed(std::span<const std::uint8_t> body);
 std::optional<Message> DecodeMessage(std::span<const std::uint8_t> body);
 
 // ---- connection data ----------------------------------------------------------------------------
