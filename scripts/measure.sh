@@ -48,7 +48,7 @@ pids=()
 
 stop() {
     trap - EXIT INT TERM
-    exec 3>&- 2>/dev/null || true
+    { exec 3>&-; } 2>/dev/null || true
     local pid
     for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
     for _ in $(seq 1 50); do
@@ -102,7 +102,8 @@ start_relay() {
 }
 
 stop_relay() {
-    printf 'Exit\n' >&3
+    # In a subshell: a relay that has ended must not end the script with a broken pipe.
+    (printf 'Exit\n' >&3) 2>/dev/null || true
     for _ in $(seq 1 50); do kill -0 "$relay_pid" 2>/dev/null || break; sleep 0.1; done
     kill -TERM "$relay_pid" 2>/dev/null || true
     wait "$relay_pid" 2>/dev/null || true
@@ -131,7 +132,7 @@ stop_pid() {
 connect() {
     if [ "$squawkbox" -eq 0 ]; then
         wait_for "$work/relay.err" '^status: FS Detected$' 15
-        printf 'TCP/IP\n' >&3
+        (printf 'TCP/IP\n' >&3) 2>/dev/null || true
     fi
     wait_for "$work/relay.err" '^status: Connected to a session$' 30
 }
