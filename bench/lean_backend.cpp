@@ -140,6 +140,9 @@ int ShowAppMessageBox(const char*, std::uint32_t) {
     return 1;
 }
 void WaitForEventOrInput(Event) {}
+std::uint64_t MonotonicMilliseconds() {
+    return 0;
+}
 
 Mapping OpenNamedMapping(const char*) {
     return nullptr;
@@ -159,6 +162,14 @@ void* MapWholeView(Mapping mapping, std::size_t* viewSize) {
 }
 
 void UnmapView(void*) {}
+
+void* OpenCounterBlock(const char*, std::size_t size) {
+    return std::calloc(size, 1);
+}
+
+void CloseCounterBlock(void* view) {
+    std::free(view);
+}
 
 int CloseMapping(Mapping mapping) {
     auto* block = reinterpret_cast<lean::Block*>(mapping);

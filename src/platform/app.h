@@ -21,6 +21,9 @@ void SignalSessionEvent(Event event);
 // CloseHandle on the event: non-zero on success.
 int CloseSessionEvent(Event event);
 
+// GetTickCount64 (CLOCK_MONOTONIC on Linux): milliseconds of the system's monotonic clock.
+std::uint64_t MonotonicMilliseconds();
+
 // MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLEVENTS): returns when the event is
 // signalled (resetting it) or when window input arrives. On Linux the next timer deadline counts
 // as input too, so the wait never outlasts one timer period.

@@ -1,4 +1,5 @@
-// Named shared memory: the "AIFile" block and the simulator link's request areas.
+// Named shared memory: the "AIFile" block, the simulator link's request areas and the relay's
+// counter block.
 #pragma once
 
 #include "platform/types.h"
@@ -27,5 +28,13 @@ void UnmapView(void* view);
 
 // CloseHandle on a mapping: non-zero on success, 0 on failure (a null handle fails).
 int CloseMapping(Mapping mapping);
+
+// The relay's counter block: the named mapping `name` of `size` bytes, created zero filled (or an
+// existing one of at least that size) and mapped writable; null when either fails. Kept apart from
+// the calls above: it has its own handle, reports no error and touches no last-error value.
+void* OpenCounterBlock(const char* name, std::size_t size);
+
+// Unmaps a view OpenCounterBlock returned and closes its mapping.
+void CloseCounterBlock(void* view);
 
 } // namespace plat

@@ -4,6 +4,7 @@
 #include "session/session_join.h"
 #include "simlink/sim_link.h"
 #include "traffic/pump.h"
+#include "traffic/relay_stats.h"
 
 SchedulerState schedulerState{false};
 
@@ -67,6 +68,21 @@ void StartPump() {
     relayState.pumpTimerId = plat::StartTimer(mainDialog, PumpTimer, PumpPeriodMs, OnPumpTimer);
 }
 
+// Copies the relay's state into the counter block when a timer tick or a command has run.
+class PublishStatsAtEnd {
+  public:
+    PublishStatsAtEnd() = default;
+    ~PublishStatsAtEnd() { PublishRelayStats(); }
+    PublishStatsAtEnd(const PublishStatsAtEnd&) = delete;
+    PublishStatsAtEnd& operator=(const PublishStatsAtEnd&) = delete;
+};
+
+// Counts one join attempt over the transport relayState.useIpx names, and its outcome.
+void CountAttempt(bool joined) {
+    ++(relayState.useIpx != 0 ? relayStats.attemptsIpx : relayStats.attemptsTcp);
+    ++(joined ? relayStats.joins : relayStats.attemptsFailed);
+}
+
 void SetConnectItems(std::uint32_t flags) {
     plat::Menu menu = plat::GetWindowMenu(mainDialog);
     plat::EnableMenuCommand(menu, TcpIpCommand, flags);
@@ -80,6 +96,7 @@ void ResetSchedulerState() {
 }
 
 void OnDetectTimer() {
+    PublishStatsAtEnd publish;
     if (relayState.simDetected == 0) {
         SimLinkResult result = SimLinkResult::Ok;
         SimLinkOpen(0, &result);
@@ -105,11 +122,13 @@ void OnDetectTimer() {
 void OnAutoConnectTimer() {
     if (schedulerState.attemptRunning)
         return;
+    PublishStatsAtEnd publish;
     AttemptGuard guard;
     CreateSessionObject(nullptr);
     relayState.useIpx = relayState.useIpx == 0 ? 1 : 0;
     relayState.searching = 1;
     EnumerateConnections();
+    CountAttempt(relayState.searching == 0);
     if (relayState.searching != 0)
         return; // failed: the next tick tries the other transport
     plat::StopTimer(mainDialog, relayState.autoConnectTimerId);
@@ -121,6 +140,7 @@ void OnAutoConnectTimer() {
 void ConnectFromMenu(unsigned command) {
     if (schedulerState.attemptRunning)
         return;
+    PublishStatsAtEnd publish;
     AttemptGuard guard;
     relayState.manualRequest = 1;
     relayState.useIpx = command == IpxSpxCommand ? 1 : 0;
@@ -132,6 +152,7 @@ void ConnectFromMenu(unsigned command) {
     CreateSessionObject(mainDialog);
     relayState.searching = 1;
     EnumerateConnections();
+    CountAttempt(relayState.searching == 0);
     if (relayState.searching != 0) {
         plat::ShowMessageBox(mainDialog, NoSessionText, "Skyrelay", plat::BoxIconError);
         SetConnectItems(plat::MenuEnabled);

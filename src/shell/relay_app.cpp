@@ -4,6 +4,7 @@
 #include "session/relay_state.h"
 #include "shell/relay_dialog.h"
 #include "simlink/sim_link.h"
+#include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 
 namespace {
@@ -38,6 +39,7 @@ int CRelayApp::InitInstance() {
     int closed = ReleaseSharedTrafficBlock();
     // With no mapping the close fails; the session, COM and the event are released all the same.
     HRESULT result = closed != 0 ? 1 : LastErrorResult();
+    ReleaseRelayStats();
     ReleaseSessionAtExit();
     plat::ComUninitialize();
     plat::CloseSessionEvent(sessionEvent);

@@ -3,6 +3,7 @@
 #include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "shell/settings.h"
+#include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 
 plat::Menu mainMenu = nullptr;
@@ -68,6 +69,7 @@ int CRelayDlg::OnInitDialog(plat::Window self) {
     FindSimFolder();
     ReadPlayerName();
     OpenSharedTrafficBlock();
+    OpenRelayStats();
     relayState.detectTimerId = plat::StartTimer(self, DetectTimer, DetectPeriodMs, OnDetectTimer);
     mainMenu = plat::GetWindowMenu(self);
 
@@ -87,6 +89,7 @@ int CRelayDlg::OnInitDialog(plat::Window self) {
     CheckFromOption(ManualConnectOnlyCommand, relayState.manualConnectOnly);
     UpdateConnectItems();
     ZeroWorkingBlock();
+    PublishRelayStats();
     return 1;
 }
 

@@ -95,29 +95,6 @@ void WalkReply(std::uint32_t end, std::uint32_t readCount) {
 
 } // namespace
 
-const char* SimLinkResultName(SimLinkResult code) {
-    static constexpr const char* names[] = {"Ok",
-                                            "AlreadyOpen",
-                                            "NoModuleWindow",
-                                            "NoRequestMessage",
-                                            "NoAtom",
-                                            "NoMapping",
-                                            "NoView",
-                                            "BadHandshake",
-                                            "WrongSimulator",
-                                            "NotOpen",
-                                            "NothingQueued",
-                                            "NoAnswer",
-                                            "SendError",
-                                            "BadReply",
-                                            "BadHandshakeOldWindow",
-                                            "AreaFull"};
-    auto index = static_cast<std::int32_t>(code);
-    if (index < 0 || index >= static_cast<std::int32_t>(std::size(names)))
-        return "unknown";
-    return names[index];
-}
-
 void CountLinkFailure() {
     if (relayState.linkFailureCount == 3) {
         plat::SetControlText(mainDialog, StatusLineControl, "");

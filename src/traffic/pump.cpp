@@ -1,6 +1,7 @@
 #include "traffic/pump.h"
 
 #include "session/relay_state.h"
+#include "traffic/relay_stats.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"
@@ -30,12 +31,14 @@ void OnPumpTimer() {
     }
 
     CopyToSharedView();
+    PublishRelayStats();
 }
 
 void PublishTraffic() {
     // One exchange per aircraft, each a single 40-byte write at the same offset. Before the
     // simulator is found (a menu join can come first) only "AIFile" gets the picture: calls on a
     // closed link would count as link failures and soon stop the detection that opens it.
+    ++relayStats.publications;
     bool linkOpen = SimLinkIsOpen();
     for (std::size_t i = 0; i < trafficTable.count; ++i) {
         const TrafficEntry& entry = trafficTable.entries[i];
@@ -44,6 +47,12 @@ void PublishTraffic() {
             continue;
         SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);
         SimLinkProcess(&lastExchangeResult);
+        if (lastExchangeResult == SimLinkResult::Ok)
+            ++relayStats.exchangesOk;
+        else
+            ++relayStats.exchangesFailed[static_cast<std::uint32_t>(lastExchangeResult) %
+                                         RelayStatsResultCodes];
+        relayStats.lastExchangeResult = static_cast<std::int32_t>(lastExchangeResult);
     }
 
     if (trafficTable.count != 0) {

@@ -1,6 +1,7 @@
 #include "traffic/session_messages.h"
 
 #include "session/relay_state.h"
+#include "traffic/relay_stats.h"
 #include "traffic/traffic_table.h"
 
 #include <cstring>
@@ -79,21 +80,30 @@ HRESULT SenderShortName(std::int32_t senderId, std::unique_ptr<std::uint8_t[]>* 
 }
 
 HRESULT HandlePosition(const std::uint8_t* message, std::uint32_t size, std::int32_t senderId) {
-    if (size < PositionMessage::MinimumSize || sessionObject == nullptr)
+    if (size < PositionMessage::MinimumSize || sessionObject == nullptr) {
+        ++relayStats.droppedTooShort;
         return dp::Ok;
+    }
     std::unique_ptr<std::uint8_t[]> record;
     const char* shortName = nullptr;
     HRESULT result = SenderShortName(senderId, &record, &shortName);
-    if (Failed(result) || shortName == nullptr)
+    if (Failed(result) || shortName == nullptr) {
+        ++relayStats.droppedNoName;
         return result;
+    }
 
     DecodedPosition position = DecodePosition(message, relayState.usingSquawkBox);
     // The user's own aircraft comes back from the session too.
-    if (std::strcmp(shortName, playerName) == 0)
+    if (std::strcmp(shortName, playerName) == 0) {
+        ++relayStats.droppedOwnName;
         return dp::Ok;
+    }
+    CountNameHeard(shortName);
     // Not greater than the threshold (a NaN included): standing or taxiing, not relayed.
-    if (!(position.groundSpeed > SpeedThreshold))
+    if (!(position.groundSpeed > SpeedThreshold)) {
+        ++relayStats.droppedSlow;
         return dp::Ok;
+    }
     RecordTraffic(shortName, senderId, position.latitude, position.longitude, position.altitude,
                   position.heading, position.groundSpeed, position.verticalSpeed);
     return dp::Ok;
@@ -172,21 +182,33 @@ HRESULT DrainSessionMessages() {
 
 HRESULT HandleSessionMessage(const std::uint8_t* message, std::uint32_t size,
                              std::int32_t senderId) {
-    if (message == nullptr || size < 4)
+    relayStats.bytesReceived += size;
+    if (message == nullptr || size < 4) {
+        ++relayStats.otherMessages;
         return dp::Ok;
-    switch (ReadU32(message, PositionMessage::TypeOffset)) {
+    }
+    std::uint32_t type = ReadU32(message, PositionMessage::TypeOffset);
+    switch (type) {
     case RefusedMessage:
+        ++relayStats.refusedMessages;
+        relayStats.lastEnding = type;
         plat::ShowMessageBox(nullptr, RefusedText, "Skyrelay", plat::BoxOk);
         EndSession();
         return dp::Ok;
     case SessionLostMessage:
     case HostMessage:
     case SimulatorEndMessage:
+        ++(type == SessionLostMessage ? relayStats.sessionLostMessages
+           : type == HostMessage      ? relayStats.hostMessages
+                                      : relayStats.simulatorEndMessages);
+        relayStats.lastEnding = type;
         EndSession();
         return dp::Ok;
     case PositionMessageType:
+        ++relayStats.positionMessages;
         return HandlePosition(message, size, senderId);
     default:
+        ++relayStats.otherMessages;
         return dp::Ok;
     }
 }
@@ -195,4 +217,5 @@ void EndSession() {
     relayState.sessionEnded = 1;
     plat::StopTimer(mainDialog, relayState.pumpTimerId);
     LeaveSession();
+    PublishRelayStats();
 }

@@ -1,5 +1,7 @@
 #include "traffic/traffic_table.h"
 
+#include "traffic/relay_stats.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -51,18 +53,22 @@ void RecordTraffic(const char* shortName, std::int32_t playerId, float latitude,
         if (std::strcmp(trafficTable.names[i], name) == 0) {
             WriteEntry(trafficTable.entries[i], name, playerId, latitude, longitude, altitude,
                        heading, groundSpeed, verticalSpeed);
+            ++relayStats.positionsRecorded;
             return;
         }
     }
 
     // A further aircraft once all 30 entries are taken is dropped until the next emptying.
-    if (trafficTable.count >= MaxTraffic)
+    if (trafficTable.count >= MaxTraffic) {
+        ++relayStats.droppedTableFull;
         return;
+    }
     std::size_t index = trafficTable.count;
     std::memcpy(trafficTable.names[index], name, EntryNameSize);
     WriteEntry(trafficTable.entries[index], name, playerId, latitude, longitude, altitude, heading,
                groundSpeed, verticalSpeed);
     ++trafficTable.count;
+    ++relayStats.positionsRecorded;
 }
 
 void ResetTrafficTable() {

@@ -2,6 +2,8 @@
 // (a POSIX object on Linux, a file mapping on Windows), and skyrelay-aifile, started as a separate
 // program, reads it.
 #include "platform/messaging.h"
+#include "session/relay_state.h"
+#include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 
 #include "integration/other_process.h"
@@ -238,4 +240,43 @@ TEST_F(AIFileReader, HelpSaysOnlyTheFirstRecordCountRecordsAreRead) {
     ReaderRun wrong = RunReader({"--tail"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("unknown option --tail"), std::string::npos);
+}
+
+TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
+    ResetRelayStats();
+    ResetRelayState();
+    OpenRelayStats();
+    relayState.simDetected = 1;
+    relayState.usingSquawkBox = 1;
+    relayStats.attemptsTcp = 1;
+    relayStats.attemptsIpx = 1;
+    relayStats.attemptsFailed = 2;
+    relayStats.droppedSlow = 3;
+    PublishRelayStats();
+    ReaderRun run = RunReader({"--stats", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: automatic mode tries the session on "
+                           "this machine every 6 s (2 attempts so far, none joined)"),
+              0u)
+        << run.out;
+    EXPECT_NE(run.out.find(",\"processId\":" + std::to_string(plat::ProcessId()) + ","),
+              std::string::npos);
+    EXPECT_NE(run.out.find(",\"attemptsFailed\":2,"), std::string::npos);
+    EXPECT_NE(run.out.find(",\"droppedSlow\":3,"), std::string::npos);
+
+    // Released at exit: nothing left to read.
+    ReleaseRelayStats();
+    run = RunReader({"--stats"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out, "Skyrelay is not running: start it, then look again.\n");
+
+    // A block of that name that is not the relay's counters is refused, not misread.
+    std::string statsName =
+        blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
+    OtherProgramBlock other(statsName, RelayStatsSize, 0xAB);
+    ASSERT_NE(other.bytes, nullptr);
+    run = RunReader({"--stats"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("does not start with the magic number"), std::string::npos) << run.err;
+    ResetRelayStats();
 }

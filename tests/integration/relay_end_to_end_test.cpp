@@ -5,6 +5,7 @@
 #include "session_host_helpers.h"
 
 #include "session/relay_state.h"
+#include "traffic/relay_stats.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"
@@ -292,6 +293,141 @@ TEST(RelayEndToEnd, AutomaticConnectionPublishesTheFirstAircraftAndClearsTheBloc
     EXPECT_EQ(after.state, 0);
     EXPECT_EQ(after.recordCount, 0);
     EXPECT_EQ(Records(after, 2), expectedRecords);
+}
+
+// The relay's counter block as another program reads it; nullopt while there is none.
+std::optional<RelayStats> ReadCounters(const std::string& name) {
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<RelayStats> stats;
+    void* view = mmap(nullptr, sizeof(RelayStats), PROT_READ, MAP_SHARED, fd, 0);
+    if (view != MAP_FAILED) {
+        stats.emplace();
+        std::memcpy(&*stats, view, sizeof *stats);
+        munmap(view, sizeof(RelayStats));
+    }
+    close(fd);
+    return stats;
+}
+
+struct CountedRun {
+    RelayStats stats{};              // the counters once the session's end has reached them
+    std::string sentence;            // the first line of skyrelay-aifile --stats then
+    std::optional<RelayStats> after; // the block once the relay has exited
+};
+
+// Runs the relay in automatic mode ("Using SquawkBox", user "Pilot") against skyrelay-sim and a
+// skyrelay-session that replays `script` from the relay's join, until a session-ending message
+// has been counted.
+CountedRun RunCountedScenario(const std::string& script) {
+    CountedRun run;
+    PrivateEndpoints endpoints;
+    const std::string& dir = endpoints.directory();
+    std::string prefix = "skyrelay-stats-" + std::to_string(getpid()) + "-";
+    ScopedVariable shmPrefix("SKYRELAY_SHM_PREFIX", prefix);
+    ScopedVariable configDir("SKYRELAY_CONFIG_DIR", dir + "/config");
+    EXPECT_TRUE(posix::MakeDirs(dir + "/config"));
+    EXPECT_TRUE(posix::MakeDirs(dir + "/FS2002"));
+    WriteText(dir + "/config/Skyrelay.ini",
+              "[Skyrelay]\r\nFSPath=" + dir + "/FS2002\r\nUsingSB=1\r\nManualConnect=0\r\n");
+    WriteText(dir + "/FS2002/FS2002.cfg", "[MULTIPLAYER]\r\nPLAYER_NAME=Pilot\r\n");
+
+    ChildProcess sim({std::string(SKYRELAY_BIN_DIR) + "/skyrelay-sim"});
+    struct stat info {};
+    EXPECT_TRUE(Eventually([&] { return stat((dir + "/UIPCMAIN.window").c_str(), &info) == 0; }));
+    ChildProcess host({SessionProgram(), "--scenario", WriteScenario(endpoints, script)});
+    StartHost(host);
+    ChildProcess relay({"/bin/sh", "-c", "exec \"$0\" --headless </dev/null",
+                        std::string(SKYRELAY_BIN_DIR) + "/skyrelay"});
+    const std::string name = "/" + prefix + RelayStatsBlockName;
+    std::optional<RelayStats> counters;
+    EXPECT_TRUE(Eventually([&] {
+        host.WaitForLine("\x01", 1ms);
+        sim.WaitForLine("\x01", 1ms);
+        counters = ReadCounters(name);
+        return counters && counters->lastEnding != 0 && counters->inSession == 0;
+    })) << relay.RestOfOutput(1s);
+    if (counters)
+        run.stats = *counters;
+    ChildProcess reader({std::string(SKYRELAY_BIN_DIR) + "/skyrelay-aifile", "--stats"});
+    if (std::optional<std::string> line = reader.WaitForLine("", 20s))
+        run.sentence = *line;
+    EXPECT_EQ(relay.Kill(SIGTERM), 0);
+    run.after = ReadCounters(name);
+    return run;
+}
+
+// Every drop reason and every kind of message, counted exactly. The script starts the moment the
+// relay's player exists, so everything before its first wait is queued before the relay's first
+// pump tick, 330 ms later: NOBODY has left by then (its message names no one), and the 31 fast
+// aircraft meet an empty table, so the last of them finds it full.
+TEST(RelayEndToEnd, CountersFollowTheScriptedSessionExactly) {
+    std::string script = "join ALPHA\njoin BRAVO\njoin Pilot\njoin NOBODY\n";
+    for (int i = 1; i <= 30; ++i)
+        script += "join P" + std::to_string(i) + "\n";
+    script += ScriptLine("NOBODY", Alpha) + "leave NOBODY\n";
+    script += ScriptLine("BRAVO", Bravo) + ScriptLine("Pilot", OwnAircraft);
+    script += "send ALPHA 1910000000000000\n"; // a position message of 8 bytes
+    script += "send ALPHA 01000000\n";         // a type the relay does not handle
+    script += ScriptLine("ALPHA", Alpha);
+    for (int i = 1; i <= 30; ++i)
+        script += ScriptLine("P" + std::to_string(i), Charlie);
+    script += "wait 5000\nsend ALPHA 16100000\nwait 60000\n"; // the simulator's end, type 4118
+
+    CountedRun run = RunCountedScenario(script);
+    const RelayStats& s = run.stats;
+    EXPECT_EQ(s.positionMessages, 35u);
+    EXPECT_EQ(s.otherMessages, 1u);
+    EXPECT_EQ(s.simulatorEndMessages, 1u);
+    EXPECT_EQ(s.sessionLostMessages + s.hostMessages + s.refusedMessages, 0u);
+    EXPECT_EQ(s.bytesReceived, 34u * 58 + 8 + 4 + 4);
+    EXPECT_EQ(s.droppedTooShort, 1u);
+    EXPECT_EQ(s.droppedNoName, 1u);
+    EXPECT_EQ(s.droppedOwnName, 1u);
+    EXPECT_EQ(s.droppedSlow, 1u);
+    EXPECT_EQ(s.droppedTableFull, 1u);
+    EXPECT_EQ(s.positionsRecorded, 30u);
+    EXPECT_EQ(s.namesHeard, 32u); // BRAVO, ALPHA, P1 to P30
+    EXPECT_EQ(s.attemptsTcp, 1u);
+    EXPECT_EQ(s.attemptsFailed, 0u);
+    EXPECT_EQ(s.joins, 1u);
+    // Every publication before the end exchanged the 30 aircraft with the simulator.
+    EXPECT_GE(s.publications, 1u);
+    EXPECT_EQ(s.exchangesOk, 30u * s.publications);
+    EXPECT_EQ(s.lastExchangeResult, 0);
+    EXPECT_EQ(s.simDetected, 1);
+    EXPECT_EQ(s.running, 1);
+    EXPECT_EQ(run.sentence,
+              "Not in a session: it ended (the simulator ended its multiplayer session) and "
+              "Skyrelay does not join again by itself: choose Multiplayer > TCP/IP or IPX/SPX, or "
+              "restart Skyrelay.");
+    // Released at exit: the name is gone with the relay.
+    EXPECT_FALSE(run.after.has_value());
+}
+
+TEST(RelayEndToEnd, EachOtherSessionEndingIsCountedByItsKind) {
+    struct Row {
+        const char* ending;
+        std::uint32_t type;
+        std::uint32_t RelayStats::*counter;
+    };
+    const Row rows[] = {
+        {"system sessionlost", SessionLostMessage, &RelayStats::sessionLostMessages},
+        {"system host", HostMessage, &RelayStats::hostMessages},
+        {"send ALPHA 06100000", RefusedMessage, &RelayStats::refusedMessages},
+    };
+    for (const Row& row : rows) {
+        CountedRun run = RunCountedScenario("join ALPHA\n" + ScriptLine("ALPHA", Alpha) +
+                                            "wait 500\n" + row.ending + "\nwait 60000\n");
+        EXPECT_EQ(run.stats.*row.counter, 1u) << row.ending;
+        EXPECT_EQ(run.stats.lastEnding, row.type) << row.ending;
+        EXPECT_EQ(run.stats.positionMessages, 1u) << row.ending;
+        EXPECT_EQ(run.stats.sessionLostMessages + run.stats.hostMessages +
+                      run.stats.simulatorEndMessages + run.stats.refusedMessages,
+                  1u)
+            << row.ending;
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "session/relay_state.h"
 #include "simlink/sim_link.h"
 #include "traffic/pump.h"
+#include "traffic/relay_stats.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"
@@ -211,6 +212,54 @@ TEST_F(Pump, FailedExchangesHoldTheDrainUntilTheSimulatorIsBack) {
     EXPECT_GT(fake::CallCount("Receive"), receives);
     EXPECT_EQ(fake::ModuleMessages(), before + 1);
     EXPECT_STREQ(trafficTable.entries[0].name, "P8");
+}
+
+TEST_F(Pump, CountsEachMessageByKindAndDropReasonAndEachExchangeByResult) {
+    ResetRelayStats();
+    fake::SetMonotonicMilliseconds(5000);
+    OpenRelayStats();
+    fake::SetPlayerName(42, "Me");
+    std::vector<std::uint8_t> shortPosition = Position();
+    shortPosition.pop_back();
+    fake::QueueMessage(Position(0), 8);    // 30 knots or less
+    fake::QueueMessage(shortPosition, 9);  // 57 bytes
+    fake::QueueMessage(Position(), 41);    // a sender without a name
+    fake::QueueMessage(Position(), 42);    // the user's own name
+    fake::QueueMessage({1, 0, 0, 0}, 0);   // a type the relay does not handle
+    fake::QueueMessage({0x19, 0x10}, 10);  // too short to have a type
+    for (dp::DPID id = 10; id <= 40; ++id) // 31 aircraft: the last finds the table full
+        fake::QueueMessage(Position(), id);
+    fake::QueueMessage(Position(), 10); // an update of a stored aircraft
+    fake::SetMonotonicMilliseconds(7000);
+    TicksThatPublished(4); // the 4th tick publishes the 30 aircraft
+    fake::SetModuleReply(0);
+    fake::SetMonotonicMilliseconds(9000);
+    TicksThatPublished(4, 5); // the simulator refuses all 30 at the next publication
+
+    RelayStats seen{};
+    std::vector<std::uint8_t> block = fake::CounterBlockBytes(RelayStatsBlockName);
+    ASSERT_EQ(block.size(), sizeof seen);
+    std::memcpy(&seen, block.data(), sizeof seen);
+    EXPECT_EQ(seen.positionMessages, 36u);
+    EXPECT_EQ(seen.otherMessages, 2u);
+    EXPECT_EQ(seen.bytesReceived, 35u * 58 + 57 + 4 + 2);
+    EXPECT_EQ(seen.droppedTooShort, 1u);
+    EXPECT_EQ(seen.droppedNoName, 1u);
+    EXPECT_EQ(seen.droppedOwnName, 1u);
+    EXPECT_EQ(seen.droppedSlow, 1u);
+    EXPECT_EQ(seen.droppedTableFull, 1u);
+    EXPECT_EQ(seen.positionsRecorded, 31u);
+    EXPECT_EQ(seen.namesHeard, 32u); // P8 and P10 to P40
+    EXPECT_EQ(seen.aircraftInTable, 30u);
+    EXPECT_EQ(seen.publications, 2u);
+    EXPECT_EQ(seen.exchangesOk, 30u);
+    EXPECT_EQ(seen.exchangesFailed[static_cast<int>(SimLinkResult::BadReply)], 30u);
+    EXPECT_EQ(seen.lastExchangeResult, static_cast<std::int32_t>(SimLinkResult::BadReply));
+    EXPECT_EQ(seen.startMs, 5000u);
+    EXPECT_EQ(seen.lastMessageMs, 7000u);
+    EXPECT_EQ(seen.lastPublishMs, 9000u);
+    EXPECT_EQ(seen.lastExchangeMs, 7000u);
+    EXPECT_EQ(seen.lastUpdateMs, 9000u);
 }
 
 TEST_F(Pump, TheViewIsRewrittenOnEveryTick) {

@@ -27,12 +27,13 @@ constexpr char Usage[] =
     "       menu=LAYOUT  states=ID:STATE,...  sysmenu=END  icons=BIG,SMALL,DRAG  command=ID  "
     "syscommand=ID\n"
     "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
-    "still=MS\n"
+    "stats=FILE  still=MS\n"
     "       idle  exited  exited=HEX\n"
     "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
     "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
     "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
     "FILE.\n"
+    "stats=FILE: skyrelay-aifile.exe --stats --json reads the relay's counters into FILE.\n"
     "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
     "exited=HEX: as exited, with the records starting with these bytes instead of zeros.\n";
 
@@ -166,9 +167,10 @@ void StartSim(const std::string& step, const std::string& value) {
     Start(step, value.substr(0, end), end < value.size() ? value.substr(end + 1) : "", &sim);
 }
 
-// What another process reads in "AIFile": skyrelay-aifile.exe --json, beside this driver, its
-// output kept in `file` for the script to check.
-void ReadAiFile(const std::string& step, const std::string& file) {
+// What another process reads in "AIFile" (or with --stats, in the relay's counters):
+// skyrelay-aifile.exe with these options, beside this driver, its output kept in `file` for the
+// script to check.
+void ReadAiFile(const std::string& step, const std::string& file, const char* options) {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string reader = self;
@@ -179,7 +181,7 @@ void ReadAiFile(const std::string& step, const std::string& file) {
     if (output == INVALID_HANDLE_VALUE)
         Fail(step, "cannot write " + file);
     PROCESS_INFORMATION reading{};
-    Start(step, reader, "--json", &reading, output);
+    Start(step, reader, options, &reading, output);
     CloseHandle(output);
     DWORD status = 1;
     bool ended = WaitForSingleObject(reading.hProcess, waitLimitMs) == WAIT_OBJECT_0;
@@ -424,7 +426,9 @@ void RunStep(const char* program, const std::string& step) {
     else if (name == "idle")
         WaitIdle(step);
     else if (name == "aifile")
-        ReadAiFile(step, value);
+        ReadAiFile(step, value, "--json");
+    else if (name == "stats")
+        ReadAiFile(step, value, "--stats --json");
     else if (name == "still")
         CheckStill(step, std::strtoul(value.c_str(), nullptr, 0));
     else if (name == "exited")

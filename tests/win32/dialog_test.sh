@@ -97,6 +97,20 @@ if [ -f "$bin/skyrelay-sim.exe" ]; then
     check "FS Detected with skyrelay-sim running" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' \
         command=0xE141 exited
+    # The real relay's counters, read by another Windows process.
+    stats="$wine_build_dir/dialog.stats.json"
+    rm -f "$stats"
+    check "the relay's counters: found the simulator, not in a session, manual mode" \
+        "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' idle \
+        "stats=$(windows_path "$stats")" command=0xE141 exited
+    sentence='"diagnosis":"Not in a session: manual mode needs a Multiplayer connect command'
+    if grep -qF "$sentence" "$stats" 2>/dev/null && grep -qF '"simDetected":1,' "$stats" &&
+        grep -qF '"running":1,' "$stats"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL the relay's counters: $(cat "$stats" 2>/dev/null)"
+    fi
 else
     echo "SKIP FS Detected: no skyrelay-sim.exe in $bin"
 fi

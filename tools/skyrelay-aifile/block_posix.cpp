@@ -28,13 +28,13 @@ void OnInterrupt(int) {
 const char* const BlockWhere =
     "The block is the POSIX shared memory object \"/\" + $SKYRELAY_SHM_PREFIX + \"AIFile\".\n";
 
-std::string BlockName() {
+std::string BlockName(const char* base) {
     const char* prefix = std::getenv("SKYRELAY_SHM_PREFIX");
-    return "/" + std::string(prefix != nullptr ? prefix : "") + SharedBlockName;
+    return "/" + std::string(prefix != nullptr ? prefix : "") + base;
 }
 
-Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes,
-                       std::string& error) {
+Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
+                       std::vector<std::uint8_t>& bytes, std::string& error) {
     bytes.clear();
     int fd = shm_open(name.c_str(), O_RDONLY, 0);
     if (fd < 0) {
@@ -58,11 +58,23 @@ Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes
             return Outcome::Failed;
         }
         const auto* first = static_cast<const std::uint8_t*>(view);
-        bytes.assign(first, first + std::min(size, SharedBlockSize));
+        bytes.assign(first, first + std::min(size, maxSize));
         munmap(view, size);
     }
     close(fd);
     return Outcome::Read;
+}
+
+std::uint64_t MonotonicNow() {
+    struct timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+bool ProcessRunning(std::uint32_t processId) {
+    // Signal 0 checks only that the process exists; EPERM means it does, as another user's.
+    return processId != 0 && (kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM);
 }
 
 void CatchInterrupt() {

@@ -1,5 +1,6 @@
-// What skyrelay-aifile does differently on each system: opening and copying the "AIFile" block,
-// the wait between reads and the interruption by Ctrl-C. The rest of the program is shared.
+// What skyrelay-aifile does differently on each system: opening and copying the "AIFile" and
+// "SkyrelayStats" blocks, the clock, whether a process runs, the wait between reads and the
+// interruption by Ctrl-C. The rest of the program is shared.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +11,21 @@ namespace aifile {
 
 enum class Outcome { Read, NoBlock, Failed };
 
-// The block's name as this system knows it, for the messages.
-std::string BlockName();
+// A block's name as this system knows it ("AIFile" by default), for opening and for the messages.
+std::string BlockName(const char* base = "AIFile");
 
 // Where the block lives, one line of the help text.
 extern const char* const BlockWhere;
 
-// Copies the block's bytes (at most one block's worth) out of a read-only view; on failure *error
-// says why.
-Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes,
-                       std::string& error);
+// Copies the block's bytes (at most maxSize) out of a read-only view; on failure *error says why.
+Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
+                       std::vector<std::uint8_t>& bytes, std::string& error);
+
+// The system's monotonic clock in milliseconds, the time base of the counter block.
+std::uint64_t MonotonicNow();
+
+// Whether a process with that id exists.
+bool ProcessRunning(std::uint32_t processId);
 
 // Ctrl-C (and a request to terminate) sets Interrupted() instead of ending the program.
 void CatchInterrupt();

@@ -35,12 +35,12 @@ std::string SystemMessage(DWORD error) {
 
 const char* const BlockWhere = "The block is the named file mapping \"AIFile\".\n";
 
-std::string BlockName() {
-    return SharedBlockName;
+std::string BlockName(const char* base) {
+    return base;
 }
 
-Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes,
-                       std::string& error) {
+Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
+                       std::vector<std::uint8_t>& bytes, std::string& error) {
     bytes.clear();
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
     if (mapping == nullptr) {
@@ -61,10 +61,24 @@ Outcome ReadBlockBytes(const std::string& name, std::vector<std::uint8_t>& bytes
     std::size_t size =
         VirtualQuery(view, &region, sizeof region) == sizeof region ? region.RegionSize : 0;
     const auto* first = static_cast<const std::uint8_t*>(view);
-    bytes.assign(first, first + std::min(size, SharedBlockSize));
+    bytes.assign(first, first + std::min(size, maxSize));
     UnmapViewOfFile(view);
     CloseHandle(mapping);
     return Outcome::Read;
+}
+
+std::uint64_t MonotonicNow() {
+    return GetTickCount64();
+}
+
+bool ProcessRunning(std::uint32_t processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
 }
 
 void CatchInterrupt() {

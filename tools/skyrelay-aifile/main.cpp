@@ -1,6 +1,8 @@
 // skyrelay-aifile: prints the "AIFile" shared traffic block that Skyrelay publishes. It opens the
-// block read-only, as any other program on the machine would, and never writes it.
+// block read-only, as any other program on the machine would, and never writes it. With --stats it
+// reads Skyrelay's counter block instead and says in one sentence why no aircraft show.
 #include "skyrelay-aifile/block_reader.h"
+#include "traffic/relay_stats_text.h"
 #include "traffic/shared_block_text.h"
 
 #include <cstdio>
@@ -10,7 +12,7 @@
 namespace {
 
 const char* const usageHead =
-    "Usage: skyrelay-aifile [--watch] [--json]\n"
+    "Usage: skyrelay-aifile [--stats] [--watch] [--json]\n"
     "\n"
     "Prints the \"AIFile\" shared traffic block that Skyrelay publishes: its state, its\n"
     "recordCount and the first recordCount records as a table (latitude, longitude, altitude in\n"
@@ -21,10 +23,13 @@ const char* const usageHead =
     "never\n"
     "written.\n"
     "\n"
+    "  --stats   print Skyrelay's counters (the \"SkyrelayStats\" block) instead, under one\n"
+    "            sentence that names the first thing wrong when no aircraft show\n"
     "  --watch   read and print the block again every second until interrupted (Ctrl-C); while\n"
-    "            there is no block it says so and keeps waiting\n"
+    "            there is no block it says so and keeps waiting. Without --json the sentence\n"
+    "            of --stats follows the traffic table\n"
     "  --json    print each read as one JSON object on one line: state, recordCount, records,\n"
-    "            warnings\n"
+    "            warnings (with --stats: diagnosis and stats)\n"
     "  --help    print this help\n"
     "\n";
 const char* const usageTail =
@@ -37,15 +42,61 @@ void PrintUsage(std::FILE* out) {
     std::fputs(usageTail, out);
 }
 
+// The counter block as the relay left it, and what it says.
+struct StatsRead {
+    aifile::Outcome outcome = aifile::Outcome::NoBlock;
+    std::string error;         // why it could not be read or was refused
+    RelayStatsReading reading; // the counters, when read and valid
+    RelayStatsContext context; // the diagnosis's input
+};
+
+StatsRead ReadStats(const std::string& name) {
+    StatsRead read;
+    std::vector<std::uint8_t> bytes;
+    read.outcome = aifile::ReadBlockBytes(name, RelayStatsSize, bytes, read.error);
+    read.context.nowMs = aifile::MonotonicNow();
+    if (read.outcome != aifile::Outcome::Read)
+        return read;
+    read.reading = ReadRelayStats(bytes.data(), bytes.size());
+    if (!read.reading.valid) {
+        read.outcome = aifile::Outcome::Failed;
+        read.error = read.reading.refusal;
+        return read;
+    }
+    read.context.stats = &read.reading.stats;
+    read.context.processRunning = aifile::ProcessRunning(read.reading.stats.processId);
+    return read;
+}
+
+// One --stats read as text or JSON; *status is 1 when the block could not be read.
+std::string StatsText(const std::string& name, bool json, int* status) {
+    StatsRead read = ReadStats(name);
+    *status = read.outcome == aifile::Outcome::Read ? 0 : 1;
+    if (read.outcome == aifile::Outcome::Failed) {
+        std::fprintf(stderr, "skyrelay-aifile: cannot read \"SkyrelayStats\" (%s): %s\n",
+                     name.c_str(), read.error.c_str());
+        return "";
+    }
+    if (json)
+        return RenderRelayStatsJson(read.context) + "\n";
+    std::string text = DiagnoseRelay(read.context) + "\n";
+    if (read.context.stats != nullptr)
+        text += "\n" + RenderRelayStats(*read.context.stats, read.context.nowMs);
+    return text;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     bool watch = false;
     bool json = false;
+    bool stats = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
         if (option == "--watch") {
             watch = true;
+        } else if (option == "--stats") {
+            stats = true;
         } else if (option == "--json") {
             json = true;
         } else if (option == "--help" || option == "-h") {
@@ -59,6 +110,7 @@ int main(int argc, char** argv) {
     }
 
     const std::string name = aifile::BlockName();
+    const std::string statsName = aifile::BlockName(RelayStatsBlockName);
     const std::string noBlock = "skyrelay-aifile: there is no \"AIFile\" block (" + name +
                                 "): Skyrelay is not running, or has not opened it yet";
 
@@ -67,8 +119,25 @@ int main(int argc, char** argv) {
 
     std::vector<std::uint8_t> bytes;
     do {
+        if (stats) {
+            int status = 0;
+            std::string text = StatsText(statsName, json, &status);
+            if (!watch && status != 0) {
+                std::fputs(text.c_str(), stdout);
+                return 1;
+            }
+            if (redraw)
+                std::fputs("\x1b[H\x1b[2J", stdout);
+            else if (watch && !json)
+                text += "\n";
+            std::fputs(text.c_str(), stdout);
+            std::fflush(stdout);
+            if (watch)
+                aifile::SleepOneSecond();
+            continue;
+        }
         std::string error;
-        aifile::Outcome outcome = aifile::ReadBlockBytes(name, bytes, error);
+        aifile::Outcome outcome = aifile::ReadBlockBytes(name, SharedBlockSize, bytes, error);
         std::string text;
         if (outcome == aifile::Outcome::Read) {
             SharedBlockReading reading = ReadSharedBlock(bytes.data(), bytes.size());
@@ -89,6 +158,9 @@ int main(int argc, char** argv) {
             else
                 text = message + "\n";
         }
+        // Under the table, the sentence that says why it may be empty.
+        if (watch && !json)
+            text += "\n" + DiagnoseRelay(ReadStats(statsName).context) + "\n";
         if (redraw)
             std::fputs("\x1b[H\x1b[2J", stdout);
         else if (watch && !json && !text.empty())

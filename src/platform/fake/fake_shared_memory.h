@@ -22,4 +22,16 @@ std::span<std::uint8_t> MappingSpan(const std::string& name);
 int LiveMappingHandles();
 int LiveViews();
 
+// The counter block and the monotonic clock stay out of the call log and the call counts, so that
+// tests counting the Nth mapping call see only the calls they count.
+// Makes every OpenCounterBlock fail (true) or succeed again (false).
+void FailCounterBlock(bool fail);
+// The bytes of the counter block of that name (kept after its close, as a reader holding it sees
+// them), or empty if none was ever opened.
+std::vector<std::uint8_t> CounterBlockBytes(const std::string& name);
+// Counter blocks opened and not closed.
+int LiveCounterBlocks();
+// The value MonotonicMilliseconds returns from now on (1000 after a reset).
+void SetMonotonicMilliseconds(std::uint64_t milliseconds);
+
 } // namespace fake

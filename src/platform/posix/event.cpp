@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 struct plat::EventObject {
@@ -42,6 +43,13 @@ int CloseSessionEvent(Event event) {
     int result = close(event->fd) == 0 ? 1 : 0;
     delete event;
     return result;
+}
+
+std::uint64_t MonotonicMilliseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+           static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
 }
 
 } // namespace plat

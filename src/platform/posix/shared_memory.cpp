@@ -115,3 +115,67 @@ int CloseMapping(Mapping mapping) {
 }
 
 } // namespace plat
+
+namespace {
+
+// The counter blocks this process opened, by view: what the close needs.
+struct CounterBlock {
+    std::string name; // the POSIX name
+    std::size_t size; // bytes mapped
+    bool created;     // this process made it and removes it at the close
+};
+std::map<void*, CounterBlock>& CounterBlocks() {
+    static std::map<void*, CounterBlock> blocks;
+    return blocks;
+}
+
+} // namespace
+
+namespace plat {
+
+void* OpenCounterBlock(const char* name, std::size_t size) {
+    if (name == nullptr || size == 0)
+        return nullptr;
+    std::string posixName = posix::SharedMemoryName(name);
+    bool created = true;
+    int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        // A block left by a relay that did not exit: taken over when it is large enough.
+        created = false;
+        fd = shm_open(posixName.c_str(), O_RDWR, 0);
+    }
+    if (fd < 0)
+        return nullptr;
+    struct stat info {};
+    bool fits = created ? ftruncate(fd, static_cast<off_t>(size)) == 0
+                        : fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= size;
+    void* view = fits ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
+    close(fd);
+    if (view == MAP_FAILED) {
+        if (created)
+            shm_unlink(posixName.c_str());
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(viewsLock);
+    // Taken over, the name is removed at the close as if this process had made it: the block
+    // then no longer outlives the relay that uses it.
+    CounterBlocks()[view] = CounterBlock{posixName, size, true};
+    return view;
+}
+
+void CloseCounterBlock(void* view) {
+    CounterBlock block;
+    {
+        std::lock_guard<std::mutex> guard(viewsLock);
+        auto it = CounterBlocks().find(view);
+        if (it == CounterBlocks().end())
+            return;
+        block = it->second;
+        CounterBlocks().erase(it);
+    }
+    munmap(view, block.size);
+    if (block.created)
+        shm_unlink(block.name.c_str());
+}
+
+} // namespace plat

@@ -95,6 +95,10 @@ int CloseSessionEvent(Event event) {
     return CloseHandle(win32::ToHandle(event)) ? 1 : 0;
 }
 
+std::uint64_t MonotonicMilliseconds() {
+    return GetTickCount64();
+}
+
 void WaitForEventOrInput(Event event) {
     // With no event (CreateEventA failed), the system's call would fail at once with
     // ERROR_INVALID_HANDLE and return; returning here does the same without the failing call.

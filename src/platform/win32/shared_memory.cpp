@@ -2,6 +2,8 @@
 #include "platform/shared_memory.h"
 #include "platform/win32/win32_backend.h"
 
+#include <map>
+
 namespace plat {
 
 Mapping OpenNamedMapping(const char* name) {
@@ -44,6 +46,48 @@ void UnmapView(void* view) {
 int CloseMapping(Mapping mapping) {
     // A null handle fails with ERROR_INVALID_HANDLE, as the core expects of CloseHandle.
     return CloseHandle(win32::ToHandle(mapping)) ? 1 : 0;
+}
+
+// The mapping behind each counter block's view, for the close.
+std::map<void*, HANDLE>& CounterMappings() {
+    static std::map<void*, HANDLE> mappings;
+    return mappings;
+}
+
+void* OpenCounterBlock(const char* name, std::size_t size) {
+    if (name == nullptr || size == 0)
+        return nullptr;
+    DWORD lastError = GetLastError();
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                        static_cast<DWORD>(size), name);
+    void* view = nullptr;
+    if (mapping != nullptr) {
+        view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
+        // An existing mapping of that name made smaller by someone else is not ours to write.
+        MEMORY_BASIC_INFORMATION region{};
+        if (view != nullptr && (VirtualQuery(view, &region, sizeof region) != sizeof region ||
+                                region.RegionSize < size)) {
+            UnmapViewOfFile(view);
+            view = nullptr;
+        }
+        if (view == nullptr)
+            CloseHandle(mapping);
+        else
+            CounterMappings()[view] = mapping;
+    }
+    SetLastError(lastError);
+    return view;
+}
+
+void CloseCounterBlock(void* view) {
+    auto it = CounterMappings().find(view);
+    if (it == CounterMappings().end())
+        return;
+    DWORD lastError = GetLastError();
+    UnmapViewOfFile(view);
+    CloseHandle(it->second);
+    CounterMappings().erase(it);
+    SetLastError(lastError);
 }
 
 } // namespace plat

@@ -1,0 +1,115 @@
+#include "traffic/relay_stats.h"
+
+#include "platform/app.h"
+#include "platform/messaging.h"
+#include "platform/shared_memory.h"
+#include "session/relay_state.h"
+#include "traffic/traffic_table.h"
+
+#include <cstring>
+
+RelayStats relayStats{};
+
+namespace {
+
+// The view of "SkyrelayStats", null when there is none.
+void* statsView = nullptr;
+
+// The counters as the last update saw them, to stamp the time of what changed since.
+struct SeenCounts {
+    std::uint64_t messages;     // all session messages received
+    std::uint32_t publications; // relayStats.publications
+    std::uint32_t exchangesOk;  // relayStats.exchangesOk
+    std::uint32_t joins;        // relayStats.joins
+};
+SeenCounts seen{};
+
+// Names heard, as 32-bit FNV-1a hashes in an open-addressed table; 0 marks a free slot. Once it is
+// three-quarters full no further name is counted, so a lookup always ends.
+constexpr std::size_t NameSlots = 1024;
+constexpr std::uint32_t NameLimit = NameSlots * 3 / 4;
+std::uint32_t nameHashes[NameSlots] = {};
+
+std::uint64_t MessagesReceived() {
+    return static_cast<std::uint64_t>(relayStats.positionMessages) +
+           relayStats.sessionLostMessages + relayStats.hostMessages +
+           relayStats.simulatorEndMessages + relayStats.refusedMessages + relayStats.otherMessages;
+}
+
+} // namespace
+
+void OpenRelayStats() {
+    relayStats.magic = RelayStatsMagic;
+    relayStats.version = RelayStatsVersion;
+    relayStats.size = static_cast<std::uint32_t>(RelayStatsSize);
+    relayStats.processId = plat::ProcessId();
+    relayStats.startMs = plat::MonotonicMilliseconds();
+    relayStats.running = 1;
+    statsView = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+}
+
+void PublishRelayStats() {
+    std::uint64_t now = plat::MonotonicMilliseconds();
+    relayStats.lastUpdateMs = now;
+    std::uint64_t messages = MessagesReceived();
+    if (messages != seen.messages)
+        relayStats.lastMessageMs = now;
+    if (relayStats.publications != seen.publications)
+        relayStats.lastPublishMs = now;
+    if (relayStats.exchangesOk != seen.exchangesOk)
+        relayStats.lastExchangeMs = now;
+    if (relayStats.joins != seen.joins)
+        relayStats.lastJoinMs = now;
+    seen = SeenCounts{messages, relayStats.publications, relayStats.exchangesOk, relayStats.joins};
+
+    relayStats.simDetected = relayState.simDetected != 0 ? 1 : 0;
+    relayStats.connected = relayState.connected != 0 ? 1 : 0;
+    relayStats.searching = relayState.searching != 0 ? 1 : 0;
+    relayStats.inSession = sessionObject != nullptr && relayState.searching == 0 &&
+                                   relayState.connected != 0 && relayState.sessionEnded == 0
+                               ? 1
+                               : 0;
+    relayStats.usingSquawkBox = relayState.usingSquawkBox != 0 ? 1 : 0;
+    relayStats.manualConnectOnly = relayState.manualConnectOnly != 0 ? 1 : 0;
+    relayStats.useIpx = relayState.useIpx != 0 ? 1 : 0;
+    relayStats.linkFailureCount = relayState.linkFailureCount;
+    relayStats.aircraftInTable = trafficTable.count;
+    if (statsView != nullptr)
+        std::memcpy(statsView, &relayStats, sizeof relayStats);
+}
+
+void ReleaseRelayStats() {
+    PublishRelayStats();
+    relayStats.running = 0;
+    if (statsView != nullptr) {
+        std::memcpy(statsView, &relayStats, sizeof relayStats);
+        plat::CloseCounterBlock(statsView);
+    }
+    statsView = nullptr;
+}
+
+void CountNameHeard(const char* shortName) {
+    std::uint32_t hash = 2166136261u;
+    for (const char* c = shortName; *c != '\0'; ++c)
+        hash = (hash ^ static_cast<unsigned char>(*c)) * 16777619u;
+    if (hash == 0)
+        hash = 1; // 0 marks a free slot
+    for (std::size_t slot = hash % NameSlots;; slot = (slot + 1) % NameSlots) {
+        if (nameHashes[slot] == hash)
+            return;
+        if (nameHashes[slot] == 0) {
+            if (relayStats.namesHeard >= NameLimit)
+                return;
+            nameHashes[slot] = hash;
+            ++relayStats.namesHeard;
+            return;
+        }
+    }
+}
+
+void ResetRelayStats() {
+    relayStats = RelayStats{};
+    statsView = nullptr;
+    seen = SeenCounts{};
+    std::memset(nameHashes, 0, sizeof nameHashes);
+}

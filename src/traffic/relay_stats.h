@@ -1,0 +1,138 @@
+// The relay's counters: what happened to every message and every exchange, and the relay's state,
+// in a second named shared block, "SkyrelayStats", so that another program can tell a user why no
+// aircraft show. The counters are plain fields of one process-wide record that the deciding code
+// increments; the record is the block's working copy and reaches the shared view at the same
+// points as "AIFile" does, and whenever the relay's state changes. Nothing here shows anything:
+// when the block cannot be had, the relay runs on without it.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+static_assert(std::endian::native == std::endian::little, "the counter block is little-endian");
+
+inline constexpr char RelayStatsBlockName[] = "SkyrelayStats";
+inline constexpr std::uint32_t RelayStatsMagic = 0x54534B53; // the bytes "SKST"
+inline constexpr std::uint32_t RelayStatsVersion = 1;
+inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 1
+inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link result codes 0 to 15
+
+#pragma pack(push, 1)
+// The block, 240 bytes. Times are the system's monotonic clock in milliseconds (CLOCK_MONOTONIC
+// on Linux, GetTickCount64 on Windows), 0 when the event has not happened.
+struct RelayStats {
+    std::uint32_t magic;            // RelayStatsMagic; written by OpenRelayStats
+    std::uint32_t version;          // RelayStatsVersion; written by OpenRelayStats
+    std::uint32_t size;             // RelayStatsSize; written by OpenRelayStats
+    std::uint32_t processId;        // the relay's process id; written by OpenRelayStats
+    std::uint64_t startMs;          // ms, when the block was opened; written by OpenRelayStats
+    std::uint64_t lastUpdateMs;     // ms, the last PublishRelayStats
+    std::uint64_t lastMessageMs;    // ms, the first update after a session message arrived
+    std::uint64_t lastPublishMs;    // ms, the first update after a publication
+    std::uint64_t lastExchangeMs;   // ms, the first update after a successful exchange
+    std::uint64_t lastJoinMs;       // ms, the first update after a join succeeded
+    std::uint8_t running;           // 1 while the relay runs, 0 after its exit; PublishRelayStats
+    std::uint8_t simDetected;       // relayState.simDetected at the last update
+    std::uint8_t connected;         // relayState.connected at the last update
+    std::uint8_t inSession;         // 1 while joined and no session-ending message has arrived
+    std::uint8_t searching;         // relayState.searching at the last update
+    std::uint8_t usingSquawkBox;    // option "Using SquawkBox" at the last update
+    std::uint8_t manualConnectOnly; // option "Manual connect only" at the last update
+    std::uint8_t useIpx;            // transport of the last attempt: 0 TCP/IP, 1 IPX/SPX
+    std::uint16_t linkFailureCount; // relayState.linkFailureCount at the last update, 0 to 3
+    std::uint16_t aircraftInTable;  // trafficTable.count at the last update, 0 to 30
+    std::uint32_t lastEnding;       // type of the last session-ending message, 0 for none
+    std::uint32_t attemptsTcp;      // join attempts over TCP/IP; counted by the scheduler
+    std::uint32_t attemptsIpx;      // join attempts over IPX/SPX; counted by the scheduler
+    std::uint32_t attemptsFailed;   // attempts that created no player; counted by the scheduler
+    std::uint32_t joins;            // attempts that joined; counted by the scheduler
+    std::uint32_t positionMessages; // type 4121 received; counted by the drain
+    std::uint32_t sessionLostMessages;  // type 49 received; counted by the drain
+    std::uint32_t hostMessages;         // type 257 received; counted by the drain
+    std::uint32_t simulatorEndMessages; // type 4118 received; counted by the drain
+    std::uint32_t refusedMessages;      // type 4102 received; counted by the drain
+    std::uint32_t otherMessages;        // any other type, or under 4 bytes; counted by the drain
+    std::uint64_t bytesReceived;        // bytes of all received messages; counted by the drain
+    std::uint32_t droppedTooShort;      // under 58 bytes (or no session to ask); the decoder
+    std::uint32_t droppedNoName;        // senders without a usable short name; the decoder
+    std::uint32_t droppedOwnName;       // senders named like the user; the decoder
+    std::uint32_t droppedSlow;          // 30 knots or less; the decoder
+    std::uint32_t droppedTableFull;     // a 31st aircraft; the traffic table
+    std::uint32_t positionsRecorded;    // positions stored in the table; the traffic table
+    std::uint32_t namesHeard;           // distinct other pilots' names since start; the decoder
+    std::uint32_t publications;         // publications; counted by the pump
+    std::uint32_t exchangesOk;          // exchanges with the simulator that succeeded; the pump
+    std::uint32_t exchangesFailed[RelayStatsResultCodes]; // failed exchanges by result code
+    std::int32_t lastExchangeResult; // result code of the last exchange, 0 for Ok
+    std::uint8_t reserved[8];        // zero
+};
+#pragma pack(pop)
+
+static_assert(sizeof(RelayStats) == RelayStatsSize);
+static_assert(offsetof(RelayStats, magic) == 0);
+static_assert(offsetof(RelayStats, version) == 4);
+static_assert(offsetof(RelayStats, size) == 8);
+static_assert(offsetof(RelayStats, processId) == 12);
+static_assert(offsetof(RelayStats, startMs) == 16);
+static_assert(offsetof(RelayStats, lastUpdateMs) == 24);
+static_assert(offsetof(RelayStats, lastMessageMs) == 32);
+static_assert(offsetof(RelayStats, lastPublishMs) == 40);
+static_assert(offsetof(RelayStats, lastExchangeMs) == 48);
+static_assert(offsetof(RelayStats, lastJoinMs) == 56);
+static_assert(offsetof(RelayStats, running) == 64);
+static_assert(offsetof(RelayStats, simDetected) == 65);
+static_assert(offsetof(RelayStats, connected) == 66);
+static_assert(offsetof(RelayStats, inSession) == 67);
+static_assert(offsetof(RelayStats, searching) == 68);
+static_assert(offsetof(RelayStats, usingSquawkBox) == 69);
+static_assert(offsetof(RelayStats, manualConnectOnly) == 70);
+static_assert(offsetof(RelayStats, useIpx) == 71);
+static_assert(offsetof(RelayStats, linkFailureCount) == 72);
+static_assert(offsetof(RelayStats, aircraftInTable) == 74);
+static_assert(offsetof(RelayStats, lastEnding) == 76);
+static_assert(offsetof(RelayStats, attemptsTcp) == 80);
+static_assert(offsetof(RelayStats, attemptsIpx) == 84);
+static_assert(offsetof(RelayStats, attemptsFailed) == 88);
+static_assert(offsetof(RelayStats, joins) == 92);
+static_assert(offsetof(RelayStats, positionMessages) == 96);
+static_assert(offsetof(RelayStats, sessionLostMessages) == 100);
+static_assert(offsetof(RelayStats, hostMessages) == 104);
+static_assert(offsetof(RelayStats, simulatorEndMessages) == 108);
+static_assert(offsetof(RelayStats, refusedMessages) == 112);
+static_assert(offsetof(RelayStats, otherMessages) == 116);
+static_assert(offsetof(RelayStats, bytesReceived) == 120);
+static_assert(offsetof(RelayStats, droppedTooShort) == 128);
+static_assert(offsetof(RelayStats, droppedNoName) == 132);
+static_assert(offsetof(RelayStats, droppedOwnName) == 136);
+static_assert(offsetof(RelayStats, droppedSlow) == 140);
+static_assert(offsetof(RelayStats, droppedTableFull) == 144);
+static_assert(offsetof(RelayStats, positionsRecorded) == 148);
+static_assert(offsetof(RelayStats, namesHeard) == 152);
+static_assert(offsetof(RelayStats, publications) == 156);
+static_assert(offsetof(RelayStats, exchangesOk) == 160);
+static_assert(offsetof(RelayStats, exchangesFailed) == 164);
+static_assert(offsetof(RelayStats, lastExchangeResult) == 228);
+static_assert(offsetof(RelayStats, reserved) == 232);
+
+// The working copy: the counters are incremented here; PublishRelayStats copies it into the view.
+extern RelayStats relayStats;
+
+// Opens (or creates) "SkyrelayStats" and fills the header, the process id and the start time.
+// Shows nothing: without a block the counters are kept and never published.
+void OpenRelayStats();
+
+// Completes the working copy from the relay's state (its flags, the table's count, the times of
+// what changed since the last update) and copies it into the view, if there is one. Called at the
+// end of every pump tick and whenever the relay's state changes.
+void PublishRelayStats();
+
+// At exit: marks the relay as no longer running, copies the record once more and releases the
+// block.
+void ReleaseRelayStats();
+
+// Counts one more name heard from another pilot if it has not been heard before.
+void CountNameHeard(const char* shortName);
+
+// Back to the state of a freshly loaded process: every counter zero, no view. Releases nothing.
+void ResetRelayStats();

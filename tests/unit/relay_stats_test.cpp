@@ -1,0 +1,303 @@
+// The counter block: its bytes as other programs read them, the reader's refusals, the diagnosis
+// sentence for each state of the chain, and a relay that runs the same with or without the block.
+#include "platform/fake/fake.h"
+#include "platform/fake/fake_messaging.h"
+#include "platform/fake/fake_settings_store.h"
+#include "platform/fake/fake_shared_memory.h"
+#include "session/relay_state.h"
+#include "session/scheduler.h"
+#include "session/session_join.h"
+#include "shell/relay_app.h"
+#include "shell/relay_dialog.h"
+#include "shell/settings.h"
+#include "simlink/sim_link.h"
+#include "traffic/pump.h"
+#include "traffic/relay_stats_text.h"
+#include "traffic/session_messages.h"
+#include "traffic/shared_block.h"
+#include "traffic/traffic_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(const RelayStats& stats) {
+    std::vector<std::uint8_t> bytes(sizeof stats);
+    std::memcpy(bytes.data(), &stats, sizeof stats);
+    return bytes;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes, std::size_t offset, std::size_t size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = offset; i < offset + size; ++i) {
+        out += digits[bytes[i] >> 4];
+        out += digits[bytes[i] & 15];
+    }
+    return out;
+}
+
+TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
+    RelayStats stats{};
+    stats.magic = RelayStatsMagic;
+    stats.version = RelayStatsVersion;
+    stats.size = RelayStatsSize;
+    stats.processId = 0x01020304;
+    stats.startMs = 0x1122334455667788;
+    stats.lastJoinMs = 0x0102;
+    stats.running = 1;
+    stats.useIpx = 1;
+    stats.linkFailureCount = 3;
+    stats.aircraftInTable = 0x1E;
+    stats.lastEnding = 4118;
+    stats.attemptsIpx = 7;
+    stats.bytesReceived = 0x0100000000;
+    stats.droppedSlow = 0xA0B0C0D0;
+    stats.exchangesFailed[11] = 5;
+    stats.lastExchangeResult = -2;
+    const std::vector<std::uint8_t> bytes = Bytes(stats);
+    struct Row {
+        std::size_t offset;
+        std::size_t size;
+        const char* hex;
+    };
+    const Row rows[] = {
+        {0, 4, "534b5354"},           {4, 4, "01000000"},           {8, 4, "f0000000"},
+        {12, 4, "04030201"},          {16, 8, "8877665544332211"},  {56, 8, "0201000000000000"},
+        {64, 8, "0100000000000001"}, // running, then the flags, useIpx last
+        {72, 4, "03001e00"},          {76, 4, "16100000"},          {84, 4, "07000000"},
+        {120, 8, "0000000001000000"}, {140, 4, "d0c0b0a0"},         {164 + 11 * 4, 4, "05000000"},
+        {228, 4, "feffffff"},         {232, 8, "0000000000000000"},
+    };
+    ASSERT_EQ(bytes.size(), 240u);
+    for (const Row& row : rows)
+        EXPECT_EQ(Hex(bytes, row.offset, row.size), row.hex) << "offset " << row.offset;
+}
+
+TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBytes) {
+    RelayStats good{};
+    good.magic = RelayStatsMagic;
+    good.version = RelayStatsVersion;
+    good.size = RelayStatsSize;
+    good.processId = 77;
+    struct Row {
+        std::uint32_t magic;
+        std::uint32_t version;
+        std::uint32_t size;  // the size field
+        std::size_t given;   // bytes handed to the reader
+        const char* refusal; // "" when the block is read
+    };
+    const Row rows[] = {
+        {RelayStatsMagic, 1, 240, 240, ""},
+        {RelayStatsMagic, 1, 300, 300, ""}, // a longer block of this version: its first 240
+        {RelayStatsMagic, 1, 240, 11, "the block is 11 bytes, too small for its header"},
+        {0x54534B54, 1, 240, 240,
+         "the block does not start with the magic number of Skyrelay's counters"},
+        {RelayStatsMagic, 2, 240, 240, "the block has layout version 2, not 1"},
+        {RelayStatsMagic, 1, 239, 240, "the block says it is 239 bytes, smaller than 240"},
+        {RelayStatsMagic, 1, 240, 239, "the block says it is 240 bytes, but only 239 can be read"},
+    };
+    for (const Row& row : rows) {
+        RelayStats stats = good;
+        stats.magic = row.magic;
+        stats.version = row.version;
+        stats.size = row.size;
+        std::vector<std::uint8_t> all = Bytes(stats);
+        all.resize(row.given > all.size() ? row.given : all.size(), 0xEE);
+        // Exactly `given` bytes on the heap: a read past them is caught.
+        std::vector<std::uint8_t> bytes(all.begin(), all.begin() + static_cast<long>(row.given));
+        RelayStatsReading reading = ReadRelayStats(bytes.data(), bytes.size());
+        EXPECT_EQ(reading.refusal, row.refusal) << row.size << " " << row.given;
+        EXPECT_EQ(reading.valid, *row.refusal == '\0');
+        if (reading.valid) {
+            EXPECT_EQ(reading.stats.processId, 77u);
+        }
+    }
+}
+
+// A relay in a session that hears ALPHA and publishes it: all is well at 100 s.
+RelayStats WorkingRelay() {
+    RelayStats s{};
+    s.magic = RelayStatsMagic;
+    s.version = RelayStatsVersion;
+    s.size = RelayStatsSize;
+    s.processId = 4242;
+    s.startMs = 10000;
+    s.lastUpdateMs = 99800;
+    s.lastJoinMs = 30000;
+    s.lastMessageMs = 99000;
+    s.lastPublishMs = 97000;
+    s.lastExchangeMs = 97000;
+    s.running = 1;
+    s.simDetected = 1;
+    s.connected = 1;
+    s.inSession = 1;
+    s.usingSquawkBox = 1;
+    s.attemptsTcp = 1;
+    s.joins = 1;
+    s.positionMessages = 50;
+    s.positionsRecorded = 40;
+    s.droppedSlow = 10;
+    s.aircraftInTable = 1;
+    s.publications = 6;
+    s.exchangesOk = 6;
+    return s;
+}
+
+TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
+    struct Row {
+        const char* what;
+        bool block;
+        bool processRunning;
+        void (*change)(RelayStats&);
+        const char* sentence;
+    };
+    const Row rows[] = {
+        {"no block", false, false, [](RelayStats&) {},
+         "Skyrelay is not running: start it, then look again."},
+        {"exited", true, true, [](RelayStats& s) { s.running = 0; },
+         "Skyrelay is not running: start it, then look again."},
+        {"process gone", true, false, [](RelayStats&) {},
+         "Skyrelay is not running: start it, then look again."},
+        {"link stopped", true, true, [](RelayStats& s) { s.linkFailureCount = 3; },
+         "The link to the simulator failed 3 times and Skyrelay stopped looking for it: restart "
+         "the simulator, then Skyrelay."},
+        {"no simulator", true, true,
+         [](RelayStats& s) {
+             s.simDetected = 0;
+             s.inSession = 0;
+         },
+         "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay looks for "
+         "it every 2 s."},
+        {"automatic, no session", true, true,
+         [](RelayStats& s) {
+             s.inSession = 0;
+             s.attemptsIpx = 2;
+             s.attemptsTcp = 3;
+         },
+         "Not in a session: automatic mode tries the session on this machine every 6 s (5 "
+         "attempts so far, none joined): is a multiplayer session running in FS2002?"},
+        {"manual", true, true,
+         [](RelayStats& s) {
+             s.inSession = 0;
+             s.manualConnectOnly = 1;
+         },
+         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer > TCP/IP "
+         "or IPX/SPX)."},
+        {"no SquawkBox", true, true,
+         [](RelayStats& s) {
+             s.inSession = 0;
+             s.usingSquawkBox = 0;
+         },
+         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer > TCP/IP "
+         "or IPX/SPX); automatic connection needs \"Using SquawkBox\" on and \"Manual connect "
+         "only\" off."},
+        {"session ended", true, true,
+         [](RelayStats& s) {
+             s.inSession = 0;
+             s.lastEnding = 4118;
+         },
+         "Not in a session: it ended (the simulator ended its multiplayer session) and Skyrelay "
+         "does not join again by itself: choose Multiplayer > TCP/IP or IPX/SPX, or restart "
+         "Skyrelay."},
+        {"nothing heard", true, true,
+         [](RelayStats& s) {
+             s.positionMessages = 0;
+             s.lastMessageMs = 0;
+         },
+         "Connected, but nothing heard for 70 s: is a multiplayer session running on this "
+         "machine, with other pilots in it?"},
+        {"silent since", true, true, [](RelayStats& s) { s.lastMessageMs = 85000; },
+         "Connected, but nothing heard for 15 s: is a multiplayer session running on this "
+         "machine, with other pilots in it?"},
+        {"all slow", true, true, [](RelayStats& s) { s.positionsRecorded = 0; },
+         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
+         "aircraft taxiing or parked do not appear."},
+        {"all own", true, true,
+         [](RelayStats& s) {
+             s.positionsRecorded = 0;
+             s.droppedOwnName = 40;
+         },
+         "50 position messages heard, all dropped: they carry the user's own name (PLAYER_NAME in "
+         "FS2002.cfg), and the user's own aircraft is not shown."},
+        {"refused", true, true,
+         [](RelayStats& s) {
+             s.exchangesFailed[13] = 2;
+             s.lastExchangeResult = 13;
+         },
+         "The simulator refuses the traffic: the last exchange failed with BadReply (result 13)."},
+        {"well", true, true, [](RelayStats&) {},
+         "All is well: 1 aircraft, last published 3 s ago."},
+    };
+    for (const Row& row : rows) {
+        RelayStats stats = WorkingRelay();
+        row.change(stats);
+        RelayStatsContext context{row.block ? &stats : nullptr, row.processRunning, 100000};
+        EXPECT_EQ(DiagnoseRelay(context), row.sentence) << row.what;
+    }
+}
+
+// The whole program on the fake backend: the simulator found, two automatic attempts without a
+// session, with or without the counter block. Returns what a user sees.
+struct Seen {
+    std::vector<std::string> boxes;
+    std::vector<std::string> status;
+};
+
+Seen RunRelayWithTwoAttempts(bool blockFails) {
+    fake::ResetAll();
+    fake::FailCounterBlock(blockFails);
+    ResetRelayState();
+    ResetSchedulerState();
+    ResetJoinState();
+    ResetSettings();
+    ResetSimLinkState();
+    ResetSharedTrafficBlock();
+    ResetTrafficTable();
+    ResetDrainState();
+    ResetPumpState();
+    ResetRelayStats();
+    fake::SetProcessId(321);
+    fake::SetProfileFile("Skyrelay.ini", "[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\n");
+    fake::AddWindow("UIPCMAIN");
+    fake::SetModuleU32(0x3304, 0x19980005);
+    fake::SetModuleU32(0x3308, 0xFADE0000);
+    fake::WhileMainDialogRuns([](plat::Window, plat::DialogHandler&) {
+        fake::FireTimer(DetectTimer);
+        fake::FireTimer(AutoConnectTimer);
+        fake::FireTimer(AutoConnectTimer);
+    });
+    EXPECT_EQ(RunRelayApplication(), 0);
+    fake::WhileMainDialogRuns(nullptr);
+    // The failed attempt's object is kept at exit, as the program does; the test releases it.
+    if (sessionObject != nullptr)
+        sessionObject->Release();
+    sessionObject = nullptr;
+    return Seen{fake::MessageBoxTexts(), fake::ControlTextHistory(StatusLineControl)};
+}
+
+TEST(RelayStatsBlock, CountsAttemptsAndIsReleasedAtExitAndARelayWithoutItBehavesTheSame) {
+    Seen with = RunRelayWithTwoAttempts(false);
+    RelayStats seen{};
+    std::vector<std::uint8_t> bytes = fake::CounterBlockBytes(RelayStatsBlockName);
+    ASSERT_EQ(bytes.size(), sizeof seen);
+    std::memcpy(&seen, bytes.data(), sizeof seen);
+    EXPECT_EQ(fake::LiveCounterBlocks(), 0);
+    EXPECT_EQ(seen.running, 0);
+    EXPECT_EQ(seen.processId, 321u);
+    EXPECT_EQ(seen.simDetected, 1);
+    EXPECT_EQ(seen.attemptsTcp, 1u);
+    EXPECT_EQ(seen.attemptsIpx, 1u);
+    EXPECT_EQ(seen.attemptsFailed, 2u);
+    EXPECT_EQ(seen.useIpx, 1); // automatic attempts alternate, starting with TCP/IP
+
+    Seen without = RunRelayWithTwoAttempts(true);
+    EXPECT_EQ(without.boxes, with.boxes);
+    EXPECT_EQ(without.status, with.status);
+}
+
+} // namespace
