@@ -20,7 +20,8 @@ def medians(paths):
                 wall = run["run_name"].endswith("/real_time")
                 seconds = run["real_time" if wall else "cpu_time"]
                 unit = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}[run["time_unit"]]
-                found[run["run_name"]] = (seconds * unit, "wall" if wall else "cpu")
+                found[run["run_name"]] = (seconds * unit, "wall" if wall else "cpu",
+                                          run["cpu_time"] * unit)
     return found
 
 
@@ -45,7 +46,7 @@ def main():
     found = medians(sys.argv[1:])
     print("%-28s %-5s %12s %12s %8s %7s  %s" % ("benchmark (median)", "clock", "path", "kernel",
                                                   "ratio", "target", "per item"))
-    for name, (seconds, clock) in found.items():
+    for name, (seconds, clock, cpu) in found.items():
         if name.startswith("kernel/"):
             continue
         kernel = kernel_of(name, found)
@@ -64,6 +65,12 @@ def main():
         print("%-28s %-5s %12s %12s %7.2fx %-11s %s" % (name, clock, shown(seconds),
                                                          shown(found[kernel][0]), ratio, verdict,
                                                          items))
+        if clock == "wall":
+            # The benchmark's own share of a round trip: its process's CPU time, the other
+            # side's left out.
+            print("%-28s %-5s %12s %12s %7.2fx" % ("  (this process only)", "cpu", shown(cpu),
+                                                   shown(found[kernel][2]),
+                                                   cpu / found[kernel][2]))
 
 
 if __name__ == "__main__":
