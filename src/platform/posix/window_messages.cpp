@@ -92,7 +92,8 @@ std::size_t EncodeWindowMessage(std::uint32_t message, std::uint64_t wParam, std
     auto name = [&](std::string_view text) {
         std::size_t size = text.size() < MaxWireName ? text.size() : MaxWireName;
         put(size, 2);
-        std::memcpy(at, text.data(), size);
+        if (size != 0) // an empty name may have no bytes at all
+            std::memcpy(at, text.data(), size);
         at += size;
     };
     std::memcpy(at, Magic, 4);
