@@ -2,6 +2,7 @@
 
 #include "session/relay_state.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -14,12 +15,18 @@ void Store(SimLinkResult* result, SimLinkResult code) {
         *result = code;
 }
 
-// The area's words are little-endian whatever the machine.
+// The area's words are little-endian whatever the machine. On a little-endian one each is one
+// 32-bit store: the reply walk reads the same words back at once, and a word written in pieces
+// cannot be forwarded to that read.
 void PutU32(std::uint8_t* at, std::uint32_t value) {
-    at[0] = static_cast<std::uint8_t>(value);
-    at[1] = static_cast<std::uint8_t>(value >> 8);
-    at[2] = static_cast<std::uint8_t>(value >> 16);
-    at[3] = static_cast<std::uint8_t>(value >> 24);
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(at, &value, sizeof value);
+    } else {
+        at[0] = static_cast<std::uint8_t>(value);
+        at[1] = static_cast<std::uint8_t>(value >> 8);
+        at[2] = static_cast<std::uint8_t>(value >> 16);
+        at[3] = static_cast<std::uint8_t>(value >> 24);
+    }
 }
 
 std::uint32_t GetU32(const std::uint8_t* at) {

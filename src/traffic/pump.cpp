@@ -42,7 +42,7 @@ void PublishTraffic() {
     bool linkOpen = SimLinkIsOpen();
     for (std::size_t i = 0; i < trafficTable.count; ++i) {
         const TrafficEntry& entry = trafficTable.entries[i];
-        workingBlock.records[i] = MakeSharedRecord(entry);
+        PutSharedRecord(workingBlock.records[i], entry);
         if (!linkOpen)
             continue;
         SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);

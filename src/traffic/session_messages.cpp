@@ -42,9 +42,12 @@ std::uint16_t ReadU16(const std::uint8_t* bytes, std::size_t offset) {
     return static_cast<std::uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
 }
 
-// Asks the session for the sender's name record and copies the short name out. Returns the
-// failure to report, or Ok with *found false when the sender has no usable short name.
-HRESULT SenderShortName(std::int32_t senderId, std::unique_ptr<char[]>* shortName) {
+// Asks the session for the sender's name record, into *record, and finds the short name in it.
+// Returns the failure to report, or Ok with *shortName null when the sender has no usable short
+// name. The short name stays in the record: the one allocation a position message costs.
+HRESULT SenderShortName(std::int32_t senderId, std::unique_ptr<std::uint8_t[]>* record,
+                        const char** shortName) {
+    *shortName = nullptr;
     auto sender = static_cast<dp::DPID>(senderId);
     std::uint32_t size = 0;
     HRESULT result = sessionObject->GetPlayerName(sender, nullptr, &size);
@@ -54,30 +57,25 @@ HRESULT SenderShortName(std::int32_t senderId, std::unique_ptr<char[]>* shortNam
     if (size < sizeof(dp::DPNAME))
         return dp::Ok;
 
-    std::unique_ptr<std::uint8_t[]> record(new (std::nothrow) std::uint8_t[size]);
-    if (!record)
+    record->reset(new (std::nothrow) std::uint8_t[size]);
+    if (!*record)
         return hresult::OutOfMemory;
     std::uint32_t filled = size;
-    result = sessionObject->GetPlayerName(sender, record.get(), &filled);
+    result = sessionObject->GetPlayerName(sender, record->get(), &filled);
     if (Failed(result))
         return result;
 
     dp::DPNAME name;
-    std::memcpy(&name, record.get(), sizeof name);
+    std::memcpy(&name, record->get(), sizeof name);
     // The short name must lie inside the record and end there; a null one is no name at all.
-    const char* begin = reinterpret_cast<const char*>(record.get());
+    const char* begin = reinterpret_cast<const char*>(record->get());
     const char* end = begin + size;
     const char* text = name.lpszShortNameA;
     if (text == nullptr || text < begin + sizeof name || text >= end)
         return dp::Ok;
-    const void* terminator = std::memchr(text, 0, static_cast<std::size_t>(end - text));
-    if (terminator == nullptr)
+    if (std::memchr(text, 0, static_cast<std::size_t>(end - text)) == nullptr)
         return dp::Ok;
-    std::size_t length = static_cast<std::size_t>(static_cast<const char*>(terminator) - text);
-    shortName->reset(new (std::nothrow) char[length + 1]);
-    if (!*shortName)
-        return hresult::OutOfMemory;
-    std::memcpy(shortName->get(), text, length + 1);
+    *shortName = text;
     return dp::Ok;
 }
 
@@ -86,28 +84,28 @@ HRESULT HandlePosition(const std::uint8_t* message, std::uint32_t size, std::int
         ++relayStats.droppedTooShort;
         return dp::Ok;
     }
-    std::unique_ptr<char[]> shortName;
-    HRESULT result = SenderShortName(senderId, &shortName);
-    if (Failed(result) || !shortName) {
+    std::unique_ptr<std::uint8_t[]> record;
+    const char* shortName = nullptr;
+    HRESULT result = SenderShortName(senderId, &record, &shortName);
+    if (Failed(result) || shortName == nullptr) {
         ++relayStats.droppedNoName;
         return result;
     }
 
     DecodedPosition position = DecodePosition(message, relayState.usingSquawkBox);
     // The user's own aircraft comes back from the session too.
-    if (std::strcmp(shortName.get(), playerName) == 0) {
+    if (std::strcmp(shortName, playerName) == 0) {
         ++relayStats.droppedOwnName;
         return dp::Ok;
     }
-    CountNameHeard(shortName.get());
+    CountNameHeard(shortName);
     // Not greater than the threshold (a NaN included): standing or taxiing, not relayed.
     if (!(position.groundSpeed > SpeedThreshold)) {
         ++relayStats.droppedSlow;
         return dp::Ok;
     }
-    RecordTraffic(shortName.get(), senderId, position.latitude, position.longitude,
-                  position.altitude, position.heading, position.groundSpeed,
-                  position.verticalSpeed);
+    RecordTraffic(shortName, senderId, position.latitude, position.longitude, position.altitude,
+                  position.heading, position.groundSpeed, position.verticalSpeed);
     return dp::Ok;
 }
 

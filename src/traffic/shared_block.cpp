@@ -34,19 +34,6 @@ void OpenSharedTrafficBlock() {
         plat::ShowAppMessageBox("No comunication file view", plat::BoxIconExclamation);
 }
 
-SharedTrafficRecord MakeSharedRecord(const TrafficEntry& entry) {
-    SharedTrafficRecord record{};
-    record.latitude = entry.latitude;
-    record.longitude = entry.longitude;
-    record.altitude = entry.altitude;
-    // The scale is 360 / 65535 (not 65536), as the block's readers expect.
-    record.headingDegrees =
-        static_cast<float>(static_cast<double>(entry.heading) * 360.0 / 65535.0);
-    record.groundSpeed = static_cast<float>(entry.groundSpeed);
-    record.verticalSpeed = static_cast<float>(entry.verticalSpeed);
-    return record;
-}
-
 void EmptyPicture() {
     SharedTrafficRecord& slot = workingBlock.records[0];
     slot = SharedTrafficRecord{};

@@ -71,8 +71,27 @@ extern void* sharedView;
 // Writes nothing into the view.
 void OpenSharedTrafficBlock();
 
+// Writes the shared record of one traffic entry into a slot, field by field; the reserved bytes
+// become zero. (Built in place: a whole record assigned from a temporary costs the publication a
+// stall on every slot.)
+inline void PutSharedRecord(SharedTrafficRecord& slot, const TrafficEntry& entry) {
+    slot.latitude = entry.latitude;
+    slot.longitude = entry.longitude;
+    slot.altitude = entry.altitude;
+    // The scale is 360 / 65535 (not 65536), as the block's readers expect.
+    slot.headingDegrees = static_cast<float>(static_cast<double>(entry.heading) * 360.0 / 65535.0);
+    slot.groundSpeed = static_cast<float>(entry.groundSpeed);
+    slot.verticalSpeed = static_cast<float>(entry.verticalSpeed);
+    for (std::uint8_t& byte : slot.reserved)
+        byte = 0;
+}
+
 // The shared record of one traffic entry; the reserved bytes are zero.
-SharedTrafficRecord MakeSharedRecord(const TrafficEntry& entry);
+inline SharedTrafficRecord MakeSharedRecord(const TrafficEntry& entry) {
+    SharedTrafficRecord record;
+    PutSharedRecord(record, entry);
+    return record;
+}
 
 // Writes the picture of an empty table into workingBlock: slot 0 = {89, 1, 1, 1, 1, 1}, state 2,
 // recordCount 0. Slots 1 and above are left as they are.

@@ -34,7 +34,8 @@ void SetSendTimeout(int fd) {
 
 Host::Host(HostOptions options)
     : options_(std::move(options)), instance_(RandomGuid()),
-      peers_(options_.aircraft, options_.speedEncoding, std::move(options_.script)) {}
+      peers_(options_.aircraft, options_.speedEncoding, std::move(options_.script), options_.rate,
+             options_.stamp) {}
 
 Host::~Host() {
     for (auto& [fd, client] : clients_)

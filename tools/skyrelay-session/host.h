@@ -22,6 +22,8 @@ struct HostOptions {
     int aircraft = 0;       // synthetic peers
     SpeedEncoding speedEncoding = SpeedEncoding::MetresPerSecond; // of the synthetic peers
     std::optional<Scenario> script; // replayed instead of synthetic peers
+    int rate = DefaultPositionRate; // position messages a second from each synthetic peer
+    bool stamp = false;             // synthetic vertical speeds carry the moment of sending
 };
 
 class Host : private PeerSink {

@@ -28,11 +28,15 @@ void OnStatusSignal(int) {
 }
 
 constexpr const char* Usage =
-    "usage: skyrelay-session [--aircraft N [--squawkbox]] [--scenario FILE] [--port PORT]\n"
+    "usage: skyrelay-session [--aircraft N [--squawkbox] [--rate N] [--stamp]] [--scenario FILE]\n"
+    "                        [--port PORT]\n"
     "                        [--directplay [--client32]]\n"
     "  --aircraft N     N synthetic peers (0 to 200) fly circles and send positions\n"
     "  --squawkbox      the peers send ground speeds on the SquawkBox scale (for a relay with\n"
     "                   \"Using SquawkBox\" on); otherwise in metres per second\n"
+    "  --rate N         position messages a second from each peer (1 to 50, default 5)\n"
+    "  --stamp          the peers' vertical speed is the moment of sending (steady clock, ms mod\n"
+    "                   32768), so that a reader of \"AIFile\" can tell the delay\n"
     "  --scenario FILE  replay FILE once the first remote player has joined\n"
     "  --port PORT      loopback TCP port (default $SKYRELAY_SESSION_PORT, else 47624); with\n"
     "                   --directplay the host's TCP port (default 2300; its UDP port is PORT + "
@@ -105,6 +109,10 @@ int main(int argc, char** argv) {
             options.speedEncoding = session_host::SpeedEncoding::SquawkBox;
             continue;
         }
+        if (option == "--stamp") {
+            options.stamp = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return UsageError(("missing value after " + option).c_str());
         const char* value = argv[++i];
@@ -114,6 +122,10 @@ int main(int argc, char** argv) {
                 return UsageError("--aircraft needs a number from 0 to 200");
             options.aircraft = static_cast<int>(number);
             aircraftGiven = true;
+        } else if (option == "--rate") {
+            if (!ParseCount(value, 1, 50, number))
+                return UsageError("--rate needs a number from 1 to 50");
+            options.rate = static_cast<int>(number);
         } else if (option == "--scenario") {
             scenarioPath = value;
         } else if (option == "--enumeration-port") {

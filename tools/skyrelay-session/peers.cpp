@@ -9,7 +9,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto PositionPeriod = 200ms;
 constexpr auto CountReportPeriod = 5s;
 
 std::vector<std::uint8_t> SystemMessage(std::uint32_t type) {
@@ -39,8 +38,17 @@ void Say(const char* format, ...) {
     std::fflush(stdout);
 }
 
-PeerSchedule::PeerSchedule(int aircraft, SpeedEncoding encoding, std::optional<Scenario> script)
-    : aircraft_(aircraft), speedEncoding_(encoding), script_(std::move(script)) {}
+std::uint32_t StampedVerticalSpeed(std::int64_t milliseconds) {
+    // The relay decodes raw x 60 / 65536 and keeps the whole part: round the raw value up.
+    std::int64_t stamp = milliseconds % 32768;
+    return static_cast<std::uint32_t>((stamp * 65536 + 59) / 60);
+}
+
+PeerSchedule::PeerSchedule(int aircraft, SpeedEncoding encoding, std::optional<Scenario> script,
+                           int rate, bool stamp)
+    : aircraft_(aircraft), speedEncoding_(encoding),
+      positionPeriod_(std::chrono::duration_cast<Clock::duration>(1000ms) / rate), stamp_(stamp),
+      script_(std::move(script)) {}
 
 void PeerSchedule::Start(PeerSink& sink, Clock::time_point now) {
     flightStart_ = now;
@@ -68,12 +76,20 @@ void PeerSchedule::TickSynthetic(PeerSink& sink, Clock::time_point now) {
     if (synthetic_.empty())
         return;
     if (now >= nextPositions_) {
-        nextPositions_ = now + PositionPeriod;
+        // On the schedule, not a period after a late wake-up, so that the rate holds.
+        nextPositions_ += positionPeriod_;
+        if (nextPositions_ <= now)
+            nextPositions_ = now + positionPeriod_;
         double seconds = std::chrono::duration<double>(now - flightStart_).count();
-        for (std::size_t i = 0; i < synthetic_.size(); ++i)
-            sink.SendToRemotePlayers(
-                syntheticIds_[i],
-                BuildPositionMessage(SyntheticPosition(synthetic_[i], seconds, speedEncoding_)));
+        for (std::size_t i = 0; i < synthetic_.size(); ++i) {
+            PositionFields fields = SyntheticPosition(synthetic_[i], seconds, speedEncoding_);
+            if (stamp_)
+                fields.verticalSpeed =
+                    StampedVerticalSpeed(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             Clock::now().time_since_epoch())
+                                             .count());
+            sink.SendToRemotePlayers(syntheticIds_[i], BuildPositionMessage(fields));
+        }
     }
     if (now >= nextCountReport_) {
         nextCountReport_ = now + CountReportPeriod;

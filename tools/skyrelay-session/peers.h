@@ -44,11 +44,21 @@ class PeerSink {
     virtual std::uint64_t MessagesSent() const = 0;
 };
 
+// Position messages a second from each synthetic peer, unless told otherwise.
+inline constexpr int DefaultPositionRate = 5;
+
+// A raw vertical speed that a relay decodes to the whole number `milliseconds` mod 32768, so that
+// a reader of what the relay publishes can tell when the message left (steady clock, in ms).
+std::uint32_t StampedVerticalSpeed(std::int64_t milliseconds);
+
 class PeerSchedule {
   public:
     using Clock = std::chrono::steady_clock;
 
-    PeerSchedule(int aircraft, SpeedEncoding encoding, std::optional<Scenario> script);
+    // rate: position messages a second from each synthetic peer. stamp: their vertical speed
+    // carries the moment of sending instead (see StampedVerticalSpeed).
+    PeerSchedule(int aircraft, SpeedEncoding encoding, std::optional<Scenario> script,
+                 int rate = DefaultPositionRate, bool stamp = false);
 
     // Adds the synthetic peers; their flight starts now.
     void Start(PeerSink& sink, Clock::time_point now);
@@ -64,6 +74,8 @@ class PeerSchedule {
 
     int aircraft_;
     SpeedEncoding speedEncoding_;
+    Clock::duration positionPeriod_;
+    bool stamp_;
     std::optional<Scenario> script_;
 
     std::vector<SyntheticPeer> synthetic_;

@@ -35,20 +35,14 @@ class Sim {
   public:
     Sim(const Options& options, std::FILE* log) : responder_(options, log) {}
 
-    // Answers one message: the module's reply value, or 0 for a message it does not handle.
-    std::uint64_t Answer(const posix::WindowMessage& message) {
-        if (message.messageName != simprogram::RequestMessageName)
-            return 0;
-        return responder_.Answer(message.atomName);
-    }
-
-    // Serves until SIGINT or SIGTERM.
+    // Serves until SIGINT or SIGTERM. A client may send any number of messages over one
+    // connection; its request area stays mapped until the connection ends.
     void Serve(int listener) {
-        std::vector<int> held; // --silent: connections kept open, never answered
+        std::vector<Client> clients;
         for (;;) {
             std::vector<pollfd> entries{{signalPipe[0], POLLIN, 0}, {listener, POLLIN, 0}};
-            for (int fd : held)
-                entries.push_back({fd, POLLIN, 0});
+            for (const Client& client : clients)
+                entries.push_back({client.fd, POLLIN, 0});
             if (poll(entries.data(), entries.size(), -1) < 0) {
                 if (errno == EINTR)
                     continue;
@@ -57,35 +51,55 @@ class Sim {
             }
             if (entries[0].revents != 0)
                 break;
-            // A held sender that hung up (its time-out passed) is let go.
-            for (std::size_t i = 2; i < entries.size(); ++i)
-                if (entries[i].revents != 0) {
-                    close(entries[i].fd);
-                    std::erase(held, entries[i].fd);
-                }
-            if ((entries[1].revents & POLLIN) == 0)
-                continue;
-            int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            if (connection < 0)
-                continue;
-            posix::WindowMessage message;
-            // A probe for the window (a connection that sends nothing) ends here.
-            if (!posix::ReceiveWindowMessage(connection, ReceiveTimeoutMs, &message)) {
-                close(connection);
-                continue;
+            std::vector<Client> staying;
+            for (std::size_t i = 0; i < clients.size(); ++i) {
+                Client& client = clients[i];
+                if (entries[i + 2].revents == 0 || Answer(client))
+                    staying.push_back(client);
+                else
+                    Drop(client);
             }
-            if (responder_.Holds()) {
-                held.push_back(connection);
-                continue;
+            clients = std::move(staying);
+            if ((entries[1].revents & POLLIN) != 0) {
+                int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+                if (connection >= 0)
+                    clients.push_back(Client{connection, false, {}});
             }
-            posix::SendWindowReply(connection, Answer(message));
-            close(connection);
         }
-        for (int fd : held)
-            close(fd);
+        for (Client& client : clients)
+            Drop(client);
     }
 
   private:
+    struct Client {
+        int fd;
+        bool held; // --silent: a message came and is never answered
+        simprogram::KeptArea area;
+    };
+
+    // Answers the message waiting on a client's connection; false when the connection is done
+    // with (it ended, sent something malformed, or a held one hung up).
+    bool Answer(Client& client) {
+        if (client.held)
+            return false;
+        posix::WindowMessage message;
+        // A probe for the window (a connection that sends nothing) ends here.
+        if (!posix::ReceiveWindowMessage(client.fd, ReceiveTimeoutMs, &message))
+            return false;
+        if (responder_.Holds()) {
+            client.held = true;
+            return true;
+        }
+        std::uint64_t reply = 0;
+        if (message.messageName == simprogram::RequestMessageName)
+            reply = responder_.Answer(message.atomName, &client.area);
+        return posix::SendWindowReply(client.fd, reply);
+    }
+
+    static void Drop(Client& client) {
+        close(client.fd);
+        simprogram::ReleaseArea(&client.area);
+    }
     simprogram::Responder responder_;
 };
 

@@ -23,6 +23,7 @@
 #include <memory>
 #include <optional>
 #include <poll.h>
+#include <span>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -319,10 +320,23 @@ bool Done(const Layer& layer) {
 void RunDueTimers(const Layer& running) {
     auto& timers = System().timers;
     auto now = Clock::now();
-    std::vector<std::pair<Clock::time_point, std::uint64_t>> due;
+    // The due timers in the order they fell due. A dialog has a few timers, so the list lives on
+    // the stack: a timer tick allocates nothing.
+    using Due = std::pair<Clock::time_point, std::uint64_t>;
+    constexpr std::size_t StackSlots = 16;
+    Due onStack[StackSlots];
+    std::vector<Due> onHeap;
+    std::size_t count = 0;
     for (const auto& timer : timers)
         if (timer.due <= now)
-            due.emplace_back(timer.due, timer.serial);
+            ++count;
+    if (count > StackSlots)
+        onHeap.resize(count);
+    std::span<Due> due(count > StackSlots ? onHeap.data() : onStack, count);
+    std::size_t filled = 0;
+    for (const auto& timer : timers)
+        if (timer.due <= now)
+            due[filled++] = Due{timer.due, timer.serial};
     std::sort(due.begin(), due.end());
     for (const auto& [when, serial] : due) {
         if (Done(running))

@@ -2,12 +2,12 @@
 // class's socket in the runtime directory, and a handle names that one listener, so a window made
 // again after its program ended is a new window, as on Windows; registered messages and global
 // atoms are tables of this process, so a send carries their names along; the reply is awaited up
-// to the time-out.
+// to the time-out. The connection to a window is kept from one send to the next, so that a send
+// costs one round trip and no allocation.
 #include "platform/messaging.h"
 #include "platform/posix/posix_backend.h"
 #include "platform/posix/window_messages.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include <mutex>
 #include <poll.h>
 #include <string>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -46,6 +47,7 @@ struct SocketFile {
 struct ClassWindow {
     std::string className;
     SocketFile socket;
+    int connection = -1; // kept open after a send that was answered; -1 for none
 };
 
 struct Tables {
@@ -100,44 +102,55 @@ bool FindSocketFile(const std::string& className, SocketFile* file) {
     return true;
 }
 
-// The window's class, or "" for a handle this backend did not give out or whose listener has
-// since been replaced by another.
-std::string ClassOf(plat::Window window) {
-    ClassWindow found;
-    {
-        std::lock_guard<std::mutex> guard(State().lock);
-        auto it =
-            std::find_if(State().windows.begin(), State().windows.end(), [&](const auto& entry) {
-                return reinterpret_cast<plat::Window>(entry.get()) == window;
-            });
-        if (it == State().windows.end())
-            return {};
-        found = **it;
-    }
+// A new connection to the window's own listener, or -1 when it has gone, also when another
+// listener of the same class has taken its place.
+int ConnectToWindow(const ClassWindow& window) {
     SocketFile now;
-    if (!FindSocketFile(found.className, &now) || !(now == found.socket))
-        return {};
-    return found.className;
+    if (!FindSocketFile(window.className, &now) || !(now == window.socket))
+        return -1;
+    return ConnectToClass(window.className);
 }
 
-std::string NameOfMessage(std::uint32_t message) {
+// The window a handle stands for, or null for a handle this backend did not give out.
+ClassWindow* WindowOf(plat::Window window) {
     std::lock_guard<std::mutex> guard(State().lock);
+    for (const auto& entry : State().windows)
+        if (reinterpret_cast<plat::Window>(entry.get()) == window)
+            return entry.get();
+    return nullptr;
+}
+
+// Encodes a message to send, with the names of the registered message and of the atom in wParam.
+std::size_t Encode(std::uint32_t message, std::uintptr_t wParam, std::intptr_t lParam,
+                   std::uint8_t* out) {
+    std::lock_guard<std::mutex> guard(State().lock);
+    std::string_view messageName;
     for (const auto& [name, id] : State().messages)
         if (id == message)
-            return name;
-    return {};
+            messageName = name;
+    std::string_view atomName;
+    auto atom = State().atoms.find(static_cast<std::uint16_t>(wParam & 0xFFFF));
+    if (atom != State().atoms.end())
+        atomName = atom->second.first;
+    return posix::EncodeWindowMessage(message, wParam, lParam, messageName, atomName, out);
 }
 
-std::string NameOfAtom(std::uint16_t atom) {
-    std::lock_guard<std::mutex> guard(State().lock);
-    auto it = State().atoms.find(atom);
-    return it == State().atoms.end() ? std::string() : it->second.first;
+// Sends all the bytes, or fails.
+bool SendAll(int fd, const std::uint8_t* bytes, std::size_t size) {
+    return fd >= 0 && send(fd, bytes, size, MSG_NOSIGNAL) == static_cast<ssize_t>(size);
 }
 
-// Fails a send the way the platform does: 0, with the reason in the last-error value.
-int FailSend(int fd, std::uint32_t error) {
-    if (fd >= 0)
-        close(fd);
+void DropConnection(ClassWindow* window) {
+    if (window != nullptr && window->connection >= 0) {
+        close(window->connection);
+        window->connection = -1;
+    }
+}
+
+// Fails a send the way the platform does: 0, with the reason in the last-error value. The
+// window's connection is dropped: a reply that comes late must not answer the next message.
+int FailSend(ClassWindow* window, std::uint32_t error) {
+    DropConnection(window);
     lastError = error;
     return 0;
 }
@@ -206,48 +219,49 @@ int SendWithTimeout(Window window, std::uint32_t message, std::uintptr_t wParam,
                     std::intptr_t lParam, std::uint32_t, unsigned timeoutMs,
                     std::uintptr_t* reply) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::string className = ClassOf(window);
-    if (className.empty())
-        return FailSend(-1, ErrorInvalidWindowHandle);
-    posix::WindowMessage outgoing;
-    outgoing.message = message;
-    outgoing.wParam = wParam;
-    outgoing.lParam = lParam;
-    outgoing.messageName = NameOfMessage(message);
-    outgoing.atomName = NameOfAtom(static_cast<std::uint16_t>(wParam & 0xFFFF));
+    ClassWindow* target = WindowOf(window);
+    if (target == nullptr)
+        return FailSend(nullptr, ErrorInvalidWindowHandle);
+    std::uint8_t bytes[posix::MaxWindowMessageSize];
+    std::size_t size = Encode(message, wParam, lParam, bytes);
 
-    // A class without a listener is a window that has been destroyed.
-    int fd = ConnectToClass(className);
-    if (fd < 0)
-        return FailSend(fd, ErrorInvalidWindowHandle);
-    std::vector<std::uint8_t> bytes = posix::EncodeWindowMessage(outgoing);
-    if (send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-        return FailSend(fd, ErrorInvalidWindowHandle);
+    bool kept = target->connection >= 0;
+    if (!kept)
+        target->connection = ConnectToWindow(*target);
+    if (!SendAll(target->connection, bytes, size)) {
+        // A kept connection the window has closed: the message did not go, so it goes once more on
+        // a new connection to the same listener. A listener that has gone, or been replaced by
+        // another of the class, is a window that has been destroyed.
+        DropConnection(target);
+        if (!kept || (target->connection = ConnectToWindow(*target)) < 0 ||
+            !SendAll(target->connection, bytes, size))
+            return FailSend(target, ErrorInvalidWindowHandle);
+    }
 
+    int fd = target->connection;
     std::uint8_t answer[8];
     std::size_t got = 0;
     while (got < sizeof answer) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
-            return FailSend(fd, ErrorTimeout);
+            return FailSend(target, ErrorTimeout);
         pollfd entry{fd, POLLIN, 0};
         int ready = poll(&entry, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready < 0)
-            return FailSend(fd, ErrorInvalidParameter);
+            return FailSend(target, ErrorInvalidParameter);
         if (ready == 0)
-            return FailSend(fd, ErrorTimeout);
+            return FailSend(target, ErrorTimeout);
         ssize_t n = read(fd, answer + got, sizeof answer - got);
         if (n < 0 && errno == EINTR)
             continue;
         // The window went away while it had the message.
         if (n <= 0)
-            return FailSend(fd, ErrorInvalidWindowHandle);
+            return FailSend(target, ErrorInvalidWindowHandle);
         got += static_cast<std::size_t>(n);
     }
-    close(fd);
     std::uint64_t value = 0;
     for (int i = 7; i >= 0; --i)
         value = value << 8 | answer[i];

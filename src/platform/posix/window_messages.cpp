@@ -16,22 +16,11 @@ namespace {
 constexpr std::uint8_t Magic[4] = {'S', 'K', 'W', 'M'};
 constexpr std::size_t FixedPart = 4 + 4 + 8 + 8;
 
-void PutLe(std::vector<std::uint8_t>& out, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 std::uint64_t GetLe(const std::uint8_t* at, int bytes) {
     std::uint64_t value = 0;
     for (int i = bytes - 1; i >= 0; --i)
         value = value << 8 | at[i];
     return value;
-}
-
-void PutName(std::vector<std::uint8_t>& out, const std::string& name) {
-    std::size_t size = name.size() < MaxWireName ? name.size() : MaxWireName;
-    PutLe(out, size, 2);
-    out.insert(out.end(), name.begin(), name.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
 bool GetName(std::span<const std::uint8_t> bytes, std::size_t* position, std::string* name) {
@@ -55,10 +44,23 @@ bool FillAddress(const std::string& path, sockaddr_un* address) {
     return true;
 }
 
-// Reads exactly size bytes before the deadline.
+// Reads exactly size bytes before the deadline. What has arrived already is taken without a
+// wait: a message comes whole, and each poll is one more system call per message.
 bool ReadAll(int fd, std::uint8_t* out, std::size_t size,
              std::chrono::steady_clock::time_point deadline) {
     while (size > 0) {
+        ssize_t got = recv(fd, out, size, MSG_DONTWAIT);
+        if (got > 0) {
+            out += got;
+            size -= static_cast<std::size_t>(got);
+            continue;
+        }
+        if (got == 0)
+            return false;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK)
+            return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
@@ -69,13 +71,6 @@ bool ReadAll(int fd, std::uint8_t* out, std::size_t size,
             continue;
         if (ready <= 0)
             return false;
-        ssize_t got = read(fd, out, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        size -= static_cast<std::size_t>(got);
     }
     return true;
 }
@@ -86,13 +81,35 @@ std::string WindowSocketPath(const std::string& className) {
     return RuntimeDir() + "/" + className + ".window";
 }
 
+std::size_t EncodeWindowMessage(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam,
+                                std::string_view messageName, std::string_view atomName,
+                                std::uint8_t* out) {
+    std::uint8_t* at = out;
+    auto put = [&at](std::uint64_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            *at++ = static_cast<std::uint8_t>(value >> (8 * i));
+    };
+    auto name = [&](std::string_view text) {
+        std::size_t size = text.size() < MaxWireName ? text.size() : MaxWireName;
+        put(size, 2);
+        if (size != 0) // an empty name may have no bytes at all
+            std::memcpy(at, text.data(), size);
+        at += size;
+    };
+    std::memcpy(at, Magic, 4);
+    at += 4;
+    put(message, 4);
+    put(wParam, 8);
+    put(static_cast<std::uint64_t>(lParam), 8);
+    name(messageName);
+    name(atomName);
+    return static_cast<std::size_t>(at - out);
+}
+
 std::vector<std::uint8_t> EncodeWindowMessage(const WindowMessage& message) {
-    std::vector<std::uint8_t> out(Magic, Magic + 4);
-    PutLe(out, message.message, 4);
-    PutLe(out, message.wParam, 8);
-    PutLe(out, static_cast<std::uint64_t>(message.lParam), 8);
-    PutName(out, message.messageName);
-    PutName(out, message.atomName);
+    std::vector<std::uint8_t> out(MaxWindowMessageSize);
+    out.resize(EncodeWindowMessage(message.message, message.wParam, message.lParam,
+                                   message.messageName, message.atomName, out.data()));
     return out;
 }
 
@@ -175,10 +192,11 @@ bool ReceiveWindowMessage(int connection, unsigned timeoutMs, WindowMessage* mes
 }
 
 bool SendWindowReply(int connection, std::uint64_t reply) {
-    std::vector<std::uint8_t> bytes;
-    PutLe(bytes, reply, 8);
-    return send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-           static_cast<ssize_t>(bytes.size());
+    std::uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = static_cast<std::uint8_t>(reply >> (8 * i));
+    return send(connection, bytes, sizeof bytes, MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(sizeof bytes);
 }
 
 } // namespace posix

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace posix {
@@ -30,6 +31,11 @@ inline constexpr std::size_t MaxWireName = 255;
 // Wire form: "SKWM", message (u32), wParam (u64), lParam (i64), then each name as a u16 length and
 // its bytes; all little-endian. The reply is one u64.
 std::vector<std::uint8_t> EncodeWindowMessage(const WindowMessage& message);
+// The same into `out`, which holds MaxWindowMessageSize bytes; returns the bytes written.
+inline constexpr std::size_t MaxWindowMessageSize = 4 + 4 + 8 + 8 + 2 * (2 + MaxWireName);
+std::size_t EncodeWindowMessage(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam,
+                                std::string_view messageName, std::string_view atomName,
+                                std::uint8_t* out);
 // False for a message that is malformed, truncated or has bytes left over.
 bool DecodeWindowMessage(std::span<const std::uint8_t> bytes, WindowMessage* message);
 
