@@ -9,6 +9,7 @@
 # port (SKYRELAY_DEMO_PORT, default 47650), so the user's settings and other runs are untouched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stop_processes.bash
 
 aircraft=6
 port="${SKYRELAY_DEMO_PORT:-47650}"
@@ -29,16 +30,7 @@ pids=()
 
 stop() {
     trap - EXIT INT TERM
-    local pid
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for _ in $(seq 1 50); do
-        local alive=0
-        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-        [ "$alive" -eq 0 ] && break
-        sleep 0.1
-    done
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_processes
     rm -f /dev/shm/"$SKYRELAY_SHM_PREFIX"*
     rm -rf "$work"
     echo "demo: stopped; nothing left running"

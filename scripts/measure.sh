@@ -16,6 +16,7 @@
 # everything started is stopped at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stop_processes.bash
 
 seconds=60
 squawkbox=0
@@ -49,16 +50,7 @@ pids=()
 stop() {
     trap - EXIT INT TERM
     { exec 3>&-; } 2>/dev/null || true
-    local pid
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for _ in $(seq 1 50); do
-        local alive=0
-        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-        [ "$alive" -eq 0 ] && break
-        sleep 0.1
-    done
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_processes
     rm -f /dev/shm/"$SKYRELAY_SHM_PREFIX"*
     rm -rf "$work"
 }

@@ -3,21 +3,14 @@
 # waits with deadlines, and a cleanup that ends everything the script started on every way out.
 # The sourcing script sets `bin` (the programs' folder) first.
 
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/stop_processes.bash"
+
 work="$(mktemp -d)"
 pids=()
 
 cleanup() {
-    local pid
     exec 3>&- 2>/dev/null || true
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for _ in $(seq 1 50); do
-        local alive=0
-        for pid in "${pids[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
-        [ "$alive" -eq 0 ] && break
-        sleep 0.1
-    done
-    for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop_processes
     if [ -n "${SKYRELAY_SHM_PREFIX:-}" ]; then rm -f /dev/shm/"${SKYRELAY_SHM_PREFIX}"*; fi
     rm -rf "$work"
 }
