@@ -36,7 +36,7 @@ class Sim {
     Sim(const Options& options, std::FILE* log) : responder_(options, log) {}
 
     // Serves until SIGINT or SIGTERM. A client may send any number of messages over one
-    // connection.
+    // connection; its request area stays mapped until the connection ends.
     void Serve(int listener) {
         std::vector<Client> clients;
         for (;;) {
@@ -63,7 +63,7 @@ class Sim {
             if ((entries[1].revents & POLLIN) != 0) {
                 int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
                 if (connection >= 0)
-                    clients.push_back(Client{connection, false});
+                    clients.push_back(Client{connection, false, {}});
             }
         }
         for (Client& client : clients)
@@ -74,6 +74,7 @@ class Sim {
     struct Client {
         int fd;
         bool held; // --silent: a message came and is never answered
+        simprogram::KeptArea area;
     };
 
     // Answers the message waiting on a client's connection; false when the connection is done
@@ -91,12 +92,14 @@ class Sim {
         }
         std::uint64_t reply = 0;
         if (message.messageName == simprogram::RequestMessageName)
-            reply = responder_.Answer(message.atomName);
+            reply = responder_.Answer(message.atomName, &client.area);
         return posix::SendWindowReply(client.fd, reply);
     }
 
-    static void Drop(Client& client) { close(client.fd); }
-
+    static void Drop(Client& client) {
+        close(client.fd);
+        simprogram::ReleaseArea(&client.area);
+    }
     simprogram::Responder responder_;
 };
 

@@ -97,20 +97,31 @@ std::string ReadyLine(const Options& options, const std::string& where) {
 Responder::Responder(const Options& options, std::FILE* log)
     : options_(options), module_(options.moduleVersion, options.simVersion), log_(log) {}
 
-std::uint64_t Responder::Answer(const std::string& areaName) {
-    plat::Mapping mapping = plat::OpenNamedMapping(areaName.c_str());
-    if (mapping == nullptr) {
-        std::fprintf(stderr, "skyrelay-sim: no request area named \"%s\"\n", areaName.c_str());
-        return 0;
-    }
-    std::size_t size = 0;
-    auto* view = static_cast<std::uint8_t*>(plat::MapWholeView(mapping, &size));
-    if (view == nullptr) {
+void ReleaseArea(KeptArea* area) {
+    if (area->view != nullptr)
+        plat::UnmapView(area->view);
+    *area = KeptArea{};
+}
+
+std::uint64_t Responder::Answer(const std::string& areaName, KeptArea* kept) {
+    KeptArea fresh;
+    KeptArea* area = kept != nullptr ? kept : &fresh;
+    if (area->view == nullptr || area->name != areaName) {
+        ReleaseArea(area);
+        plat::Mapping mapping = plat::OpenNamedMapping(areaName.c_str());
+        if (mapping == nullptr) {
+            std::fprintf(stderr, "skyrelay-sim: no request area named \"%s\"\n", areaName.c_str());
+            return 0;
+        }
+        area->view = static_cast<std::uint8_t*>(plat::MapWholeView(mapping, &area->size));
         plat::CloseMapping(mapping);
-        std::fprintf(stderr, "skyrelay-sim: cannot map \"%s\"\n", areaName.c_str());
-        return 0;
+        if (area->view == nullptr) {
+            std::fprintf(stderr, "skyrelay-sim: cannot map \"%s\"\n", areaName.c_str());
+            return 0;
+        }
+        area->name = areaName;
     }
-    std::span<std::uint8_t> bytes(view, size);
+    std::span<std::uint8_t> bytes(area->view, area->size);
     bool hostile = answered_++ >= options_.after;
     module_.CarryOut(bytes, [this](const simmodule::CarriedRecord& record) {
         if (log_ != nullptr) {
@@ -126,8 +137,8 @@ std::uint64_t Responder::Answer(const std::string& areaName) {
     });
     if (options_.garble && hostile)
         simmodule::Garble(bytes);
-    plat::UnmapView(view);
-    plat::CloseMapping(mapping);
+    if (kept == nullptr)
+        ReleaseArea(area);
     return hostile ? options_.reply : 1;
 }
 

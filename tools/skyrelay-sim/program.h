@@ -44,6 +44,19 @@ int Begin(int argc, char** argv, Options* options, std::FILE** log);
 // "skyrelay-sim: window "UIPCMAIN" ready at <where> (module version ..., simulator version ...)".
 std::string ReadyLine(const Options& options, const std::string& where);
 
+// A request area kept mapped from one message to the next, for a client that sends many over one
+// connection: a client numbers each area it creates anew, so a name names the same area for as
+// long as the connection lasts. Only the view is kept: the handle is let go once the view is
+// mapped, so that the client's closing of its area still removes the name.
+struct KeptArea {
+    std::string name;
+    std::uint8_t* view = nullptr;
+    std::size_t size = 0;
+};
+
+// Unmaps a kept area.
+void ReleaseArea(KeptArea* area);
+
 class Responder {
   public:
     Responder(const Options& options, std::FILE* log);
@@ -53,9 +66,9 @@ class Responder {
 
     // Carries out the request area of that name: one --log line per record, one stdout line per
     // traffic record written at 0x1F80, then the damage of --garble. Returns the reply value (1
-    // for the first --after messages), or 0 when the area cannot be opened or mapped. The area is
-    // opened for this message alone, so a client's closing of it removes its name at once.
-    std::uint64_t Answer(const std::string& areaName);
+    // for the first --after messages), or 0 when the area cannot be opened or mapped. With `kept`,
+    // the area stays mapped there for the next message that names it.
+    std::uint64_t Answer(const std::string& areaName, KeptArea* kept = nullptr);
 
   private:
     const Options& options_;
