@@ -11,21 +11,8 @@ rows=(sim_killed sim_reply0 sim_garble sim_silent aifile_small aifile_large garb
     garbage_cfg config_readonly config_missing second_relay)
 
 if [ $# -eq 0 ]; then
-    logs="$(mktemp -d)"
-    trap 'rm -rf "$logs"' EXIT
-    declare -A row_pid
-    for row in "${rows[@]}"; do
-        bash "$0" "$bin" "$row" >"$logs/$row" 2>&1 &
-        row_pid[$row]=$!
-    done
-    failed=0
-    for row in "${rows[@]}"; do
-        status=0
-        wait "${row_pid[$row]}" || status=$?
-        sed "s/^/[$row] /" "$logs/$row"
-        [ "$status" -eq 0 ] || failed=1
-    done
-    exit "$failed"
+    source "$(dirname "$0")/rows.bash"
+    run_rows_side_by_side "$0" "$bin" "${rows[@]}"
 fi
 
 source "$(dirname "$0")/relay_stack.bash"

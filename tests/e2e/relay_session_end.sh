@@ -4,17 +4,13 @@
 # and the simulator's end message (4118). In every row the relay goes back to "FS Detected", its
 # pump stops (no further record reaches skyrelay-sim and "AIFile" keeps the last picture), and a
 # new connection from the menu joins a new host afterwards and relays its traffic.
-# Usage: relay_session_end.sh BIN_DIR [ROW]
+# Usage: relay_session_end.sh BIN_DIR [ROW]   (without ROW, every row, side by side)
 set -euo pipefail
 bin="$1"
 rows=(kill sessionlost host refusal simulatorend)
 if [ $# -lt 2 ]; then
-    for row in "${rows[@]}"; do
-        echo "---- $row"
-        bash "$0" "$bin" "$row" || exit 1
-    done
-    echo "PASS: session ends"
-    exit 0
+    source "$(dirname "$0")/rows.bash"
+    run_rows_side_by_side "$0" "$bin" "${rows[@]}"
 fi
 row="$2"
 source "$(dirname "$0")/relay_stack.bash"
