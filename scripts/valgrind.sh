@@ -26,7 +26,7 @@ printf '[MULTIPLAYER]\r\nPLAYER_NAME=Maverick\r\n' >"$fs_dir/FS2002.cfg"
     echo "join Bravo"
     echo "join Crawler"
     for i in $(seq 1 120); do
-        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "$bravo_pos"
         echo "pos Crawler 0 1011438 0 0 0 0 0"
         echo "wait 250"
         [ "$i" -ne 40 ] || echo "system sessionlost"

@@ -18,12 +18,6 @@ fi
 source "$(dirname "$0")/relay_stack.bash"
 require_tools
 
-# Bravo, as in the manual script (ground speed in metres per second): the simulator's record and
-# the block's record that every picture below must carry exactly.
-bravo_pos="pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
-bravo_shared="0000b4c200003442cd3b03c2b40034430000424300001644"
-bravo_tail="0000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000"
-
 # A scenario of Bravo's positions four times a second for as long as any row runs.
 write_scenario() {
     {

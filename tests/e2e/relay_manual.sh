@@ -24,7 +24,7 @@ scenario="$work/scenario.txt"
     echo "join Maverick"
     echo "join Crawler"
     for _ in $(seq 1 40); do
-        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "$bravo_pos"
         echo "pos Maverick 655360 6553600 0x800 100 100 100 0"
         echo "pos Crawler 0 1011438 0 0 0 0 0"
         echo "wait 250"
@@ -50,7 +50,7 @@ bravo_id="$(player_id Bravo)"
 
 # Bravo's record only: latitude -90, longitude 45, altitude -32.8084, heading 32768, ground
 # speed 194, vertical speed 600, "Bravo".
-check_sim_records "$(record_id_hex "$bravo_id")0000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000"
+check_sim_records "$(record_id_hex "$bravo_id")$bravo_tail"
 
 # Heading 180.00275, ground speed 194.0, vertical speed 600.0.
 bravo_shared="0000b4c2 00003442 cd3b03c2 b4003443 00004243 00001644"

@@ -17,7 +17,7 @@ scenario="$work/scenario.txt"
 {
     echo "join Bravo"
     for _ in $(seq 1 64); do
-        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "$bravo_pos"
         echo "wait 250"
     done
     echo "end"
@@ -40,7 +40,7 @@ bravo_id="$(player_id Bravo)"
 wait_for_line "$work/sim.log" '^write 0x1F80 ' 30 "the first traffic record in the simulator"
 wait_for_line "$work/session.out" '^session closed: ' 60 "end of the session"
 wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "return to FS Detected"
-check_sim_records "$(record_id_hex "$bravo_id")0000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000"
+check_sim_records "$(record_id_hex "$bravo_id")$bravo_tail"
 
 [ "$(cat "$work/relay.err")" = "path: $fs_dir
 status: Connected to a session

@@ -24,7 +24,7 @@ scenario="$work/scenario.txt"
 {
     echo "join Bravo"
     for _ in $(seq 1 20); do
-        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "$bravo_pos"
         echo "wait 100"
     done
     case "$row" in
@@ -52,8 +52,7 @@ fi
 wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "return to FS Detected" 2
 
 bravo_id="$(player_id Bravo)"
-bravo_record="$(record_id_hex "$bravo_id")0000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000"
-bravo_shared="0000b4c200003442cd3b03c2b40034430000424300001644"
+bravo_record="$(record_id_hex "$bravo_id")$bravo_tail"
 check_sim_records "$bravo_record"
 check_aifile_json 2 1 "$bravo_shared"
 

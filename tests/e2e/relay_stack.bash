@@ -5,6 +5,13 @@
 
 source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/stop_processes.bash"
 
+# Bravo, the peer most scripts fly: latitude -90, longitude 45, altitude -10 m, heading word
+# 0x800, 194 knots, 600 ft/min. His scenario line, his 40-byte record after the 4-byte id, and
+# his shared record's six floats.
+bravo_pos="pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+bravo_tail="0000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000"
+bravo_shared="0000b4c200003442cd3b03c2b40034430000424300001644"
+
 work="$(mktemp -d)"
 pids=()
 
