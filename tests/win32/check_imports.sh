@@ -13,7 +13,7 @@ objdump=$1
 bin=$2
 version=$3
 shift 3
-xp_check=$(dirname "$0")/winxp-exports/check-imports.sh
+xp_check=$(cd "$(dirname "$0")" && pwd)/winxp-exports/check-imports.sh
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll shell32.dll comctl32.dll msvcrt.dll "
 status=0
 
