@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -90,13 +89,26 @@ TEST_F(DirectPlay, OffersTheSystemsConnectionsByName) {
     EXPECT_EQ(object->Release(), 0u);
 }
 
-TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
-    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+struct Attempt {
     HRESULT result = dp::Ok;
     dp::IDirectPlay4A* object = reinterpret_cast<dp::IDirectPlay4A*>(&result);
-    std::thread([&] { result = plat::CreateDirectPlay(&object); }).join();
-    EXPECT_EQ(result, static_cast<HRESULT>(0x800401F0u));
-    EXPECT_EQ(object, nullptr);
+};
+
+DWORD WINAPI CreateOnThread(void* attempt) {
+    auto* a = static_cast<Attempt*>(attempt);
+    a->result = plat::CreateDirectPlay(&a->object);
+    return 0;
+}
+
+TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
+    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+    Attempt attempt;
+    HANDLE thread = CreateThread(nullptr, 0, CreateOnThread, &attempt, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(attempt.result, static_cast<HRESULT>(0x800401F0u));
+    EXPECT_EQ(attempt.object, nullptr);
 }
 
 TEST_F(DirectPlay, LobbyBuildsTheLocalTcpIpAddress) {
