@@ -191,6 +191,26 @@ TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
     CoUninitialize();
 }
 
+// Run as dropped/directplay_dropped.exe beside a DPLAYX.dll of ours (elsewhere it runs too): both
+// factories take the system's DirectPlay, and the module loaded is the system folder's.
+TEST(DroppedDirectPlay, FactoriesLoadTheSystemsDllOnly) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    dp::IDirectPlay4A* object = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
+    dp::IDirectPlayLobby3A* lobby = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), dp::Ok);
+    char loaded[MAX_PATH] = {};
+    char system[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("DPLAYX.dll"), loaded, MAX_PATH);
+    GetSystemDirectoryA(system, MAX_PATH);
+    EXPECT_EQ(lstrcmpiA(loaded, (std::string(system) + "\\DPLAYX.dll").c_str()), 0) << loaded;
+    if (object != nullptr)
+        object->Release();
+    if (lobby != nullptr)
+        lobby->Release();
+    CoUninitialize();
+}
+
 // The relay's own attempts on the real DirectPlay; dialog, timers and boxes are the fake ones.
 class RelayAttempt : public DirectPlay {
   protected:
