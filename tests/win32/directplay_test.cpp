@@ -192,13 +192,15 @@ TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
 }
 
 // Run as dropped/directplay_dropped.exe beside a DPLAYX.dll of ours (elsewhere it runs too): both
-// factories take the system's DirectPlay, and the module loaded is the system folder's.
+// factories take the system's DirectPlay, and the module loaded is the system folder's. The lobby
+// comes first, before COM has loaded the module, as in a process that has not yet tried to join.
+// (Wine runs its own DirectPlay whichever file it finds, but names the module after that file.)
 TEST(DroppedDirectPlay, FactoriesLoadTheSystemsDllOnly) {
     ASSERT_GE(CoInitialize(nullptr), 0);
-    dp::IDirectPlay4A* object = nullptr;
-    EXPECT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
     dp::IDirectPlayLobby3A* lobby = nullptr;
     EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), dp::Ok);
+    dp::IDirectPlay4A* object = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
     char loaded[MAX_PATH] = {};
     char system[MAX_PATH] = {};
     GetModuleFileNameA(GetModuleHandleA("DPLAYX.dll"), loaded, MAX_PATH);

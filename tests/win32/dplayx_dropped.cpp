@@ -2,8 +2,8 @@
 // dropped beside the program. Its lobby factory only fails, and it has no COM class.
 #include <windows.h>
 
-extern "C" __declspec(dllexport) HRESULT WINAPI DirectPlayLobbyCreateA(void*, void** lobby, void*,
-                                                                      void*, DWORD) {
+extern "C" __declspec(dllexport) HRESULT WINAPI
+    DirectPlayLobbyCreateA(void*, void** lobby, void*, void*, DWORD) {
     if (lobby != nullptr)
         *lobby = nullptr;
     return E_ACCESSDENIED;
