@@ -45,7 +45,7 @@ for named in "$@"; do
     for what in OSystem Subsystem; do
         asked=$(header_version "$headers" $what)
         if [ "$asked" -gt "$newest" ]; then
-            echo "$name asks for Windows $((asked / 100)).$((asked % 100)) ($what), newer than $version"
+            echo "$name: ${what/OSystem/OS} version $((asked / 100)).$((asked % 100)), newer than $version"
             status=1
         fi
     done
