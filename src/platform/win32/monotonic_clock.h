@@ -6,9 +6,11 @@
 // it must start on Windows XP, which has no GetTickCount64. GetTickCount is shared but wraps after
 // 49.7 days, and a wrap extender on top of it counts wraps per process: a process started before
 // a wrap and one started after it would disagree by 49.7 days. The performance counter is shared
-// by every process, 64 bits wide (it wraps after decades even at processor speed) and there on
-// every Windows from XP on, where, as its frequency, it never fails. Its ticks are turned into
-// milliseconds in two parts, whole seconds and the rest, so that no product overflows.
+// by every process, 64 bits wide (it wraps after decades even at processor speed), and from XP on
+// neither it nor its frequency fails. Its ticks are turned into milliseconds in two parts, whole
+// seconds and the rest, so that no product overflows. Where the counter is each processor's own
+// (some old multi-processor machines), one process may read a little behind another; the reader
+// counts a time from the future as 0 s ago.
 #pragma once
 
 #include "platform/types.h" // HRESULT, which the system headers take from the seam
