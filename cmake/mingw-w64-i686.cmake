@@ -1,8 +1,10 @@
-# Cross-building the Windows program with mingw-w64 (32-bit, POSIX threads model).
+# Cross-building the Windows program with mingw-w64 (32-bit), with the Windows threads model:
+# the POSIX one links in the winpthreads library, built for current Windows, which imports
+# functions Windows XP lacks (GetTickCount64).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

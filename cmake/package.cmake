@@ -1,7 +1,9 @@
-# The Windows zips: `cpack -G ZIP` in a Windows build folder makes Skyrelay-<version>-win64.zip (or
-# -win32.zip) holding Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe and a README.txt for
-# Windows users. scripts/package-windows.sh makes and checks both.
-if(NOT WIN32)
+# The Windows download: `cpack -G ZIP` in the mingw-i686 build folder makes
+# Skyrelay-<version>-win32.zip holding Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe,
+# stripped, and a README.txt for Windows users. scripts/package-windows.sh makes and checks it.
+# The 32-bit programs are the only ones shipped: they run on 32- and 64-bit Windows alike, match
+# FS2002, and get file virtualization as FS2002 does; the x86_64 build is for the tests under Wine.
+if(NOT WIN32 OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
   return()
 endif()
 
@@ -16,17 +18,14 @@ configure_file(${CMAKE_SOURCE_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/pack
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/package/README.txt DESTINATION . COMPONENT programs)
 
-if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(SKYRELAY_PACKAGE_SYSTEM win64)
-else()
-  set(SKYRELAY_PACKAGE_SYSTEM win32)
-endif()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Skyrelay)
 set(CPACK_PACKAGE_VENDOR Skyrelay)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME Skyrelay-${PROJECT_VERSION}-${SKYRELAY_PACKAGE_SYSTEM})
+set(CPACK_PACKAGE_FILE_NAME Skyrelay-${PROJECT_VERSION}-win32)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+# The programs go in without their symbols (the build folder keeps them).
+set(CPACK_STRIP_FILES ON)
 # The googletest build installs nothing of ours; only the programs and the README go in.
 set(CPACK_COMPONENTS_ALL programs)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)

@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
-# Makes the Windows zips, Skyrelay-<version>-win64.zip and -win32.zip, from the mingw and mingw-i686
-# builds (configured and built first, as scripts/test.sh does) and checks that each holds
-# Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe and README.txt. Prints each zip's path.
-# Usage: scripts/package-windows.sh [preset...]   (default: mingw mingw-i686)
+# Makes the Windows download, Skyrelay-<version>-win32.zip, from the mingw-i686 build (configured
+# and built first, as scripts/test.sh does) and checks that it holds Skyrelay.exe, skyrelay-sim.exe,
+# skyrelay-aifile.exe and README.txt, the programs stripped. Prints the zip's path. The mingw
+# (x86_64) build is for the tests under Wine and is not shipped.
+# Usage: scripts/package-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(mingw mingw-i686)
-for preset in "${presets[@]}"; do
-    build=build/$preset
-    if [ ! -f "$build/CPackConfig.cmake" ]; then
-        echo "package: $build is not configured (cmake --preset $preset, then build it)"
+build=build/mingw-i686
+if [ ! -f "$build/CPackConfig.cmake" ]; then
+    echo "package: $build is not configured (cmake --preset mingw-i686, then build it)"
+    exit 1
+fi
+rm -f "$build"/package/Skyrelay-*.zip
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip=$(ls "$build"/package/Skyrelay-*-win32.zip)
+listing=$(cmake -E tar tf "$zip")
+for file in Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe README.txt; do
+    grep -qx "[^/]*/$file" <<<"$listing" || { echo "package: $zip lacks $file"; exit 1; }
+done
+# A stripped program has no symbol table left.
+inside=$(mktemp -d)
+trap 'rm -rf "$inside"' EXIT
+(cd "$inside" && cmake -E tar xf "$OLDPWD/$zip")
+for program in "$inside"/*/*.exe; do
+    if i686-w64-mingw32-objdump -t "$program" | grep -q '^\[ *[0-9]*\]'; then
+        echo "package: $(basename "$program") in $zip is not stripped"
         exit 1
     fi
-    rm -f "$build"/package/Skyrelay-*.zip
-    (cd "$build" && cpack -G ZIP >/dev/null)
-    zip=$(ls "$build"/package/Skyrelay-*.zip)
-    listing=$(cmake -E tar tf "$zip")
-    for file in Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe README.txt; do
-        grep -qx "[^/]*/$file" <<<"$listing" || { echo "package: $zip lacks $file"; exit 1; }
-    done
-    echo "$zip"
 done
+echo "$zip"

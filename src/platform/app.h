@@ -21,7 +21,8 @@ void SignalSessionEvent(Event event);
 // CloseHandle on the event: non-zero on success.
 int CloseSessionEvent(Event event);
 
-// GetTickCount64 (CLOCK_MONOTONIC on Linux): milliseconds of the system's monotonic clock.
+// Milliseconds of the system's monotonic clock, the same in every process: the performance
+// counter on Windows (platform/win32/monotonic_clock.h), CLOCK_MONOTONIC on Linux.
 std::uint64_t MonotonicMilliseconds();
 
 // MsgWaitForMultipleObjects(1, &event, FALSE, INFINITE, QS_ALLEVENTS): returns when the event is

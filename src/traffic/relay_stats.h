@@ -20,7 +20,7 @@ inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link resul
 
 #pragma pack(push, 1)
 // The block, 240 bytes. Times are the system's monotonic clock in milliseconds (CLOCK_MONOTONIC
-// on Linux, GetTickCount64 on Windows), 0 when the event has not happened.
+// on Linux, the performance counter on Windows), 0 when the event has not happened.
 struct RelayStats {
     std::uint32_t magic;            // RelayStatsMagic; written by OpenRelayStats
     std::uint32_t version;          // RelayStatsVersion; written by OpenRelayStats

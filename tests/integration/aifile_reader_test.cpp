@@ -17,7 +17,10 @@
 
 #ifdef _WIN32
 #include "platform/fake/fake.h"
+#include "platform/win32/monotonic_clock.h"
 #else
+#include "platform/app.h"
+
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -29,6 +32,16 @@ using ReaderRun = other::Run;
 
 ReaderRun RunReader(const std::vector<std::string>& options, int stopAfterLines = 0) {
     return other::RunProgram("skyrelay-aifile", options, stopAfterLines);
+}
+
+// The clock the relay stamps its counters with (the Windows tests take the rest of the seam from
+// the fake backend, but not this).
+std::uint64_t RelayClock() {
+#ifdef _WIN32
+    return win32::MonotonicMilliseconds();
+#else
+    return plat::MonotonicMilliseconds();
+#endif
 }
 
 // Another program's view of a block it created itself.
@@ -253,8 +266,16 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     relayStats.attemptsFailed = 2;
     relayStats.droppedSlow = 3;
     PublishRelayStats();
+    const std::uint64_t before = RelayClock();
     ReaderRun run = RunReader({"--stats", "--json"});
+    const std::uint64_t after = RelayClock();
     EXPECT_EQ(run.status, 0) << run.err;
+    // The reader's clock is the relay's: its "now" lies between two readings of the relay's.
+    const std::size_t now = run.out.find("\"nowMs\":");
+    ASSERT_NE(now, std::string::npos) << run.out;
+    const std::uint64_t readerNow = std::stoull(run.out.substr(now + 8));
+    EXPECT_LE(before, readerNow);
+    EXPECT_LE(readerNow, after);
     EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: automatic mode tries the session on "
                            "this machine every 6 s (2 attempts so far, none joined)"),
               0u)

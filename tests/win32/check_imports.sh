@@ -1,29 +1,56 @@
 #!/usr/bin/env bash
 # Every program of the Windows build imports system DLLs only: KERNEL32, USER32, GDI32, ADVAPI32,
 # OLE32, SHELL32, COMCTL32 and the C runtime (msvcrt.dll). The compiler's own runtime (libstdc++,
-# libgcc, libwinpthread) is linked in, and DirectPlay is loaded at run time, so the programs start
-# on any Windows. The programs named (the ones shipped) must exist, each of its kind: console (CUI)
-# or gui; the other programs, the tests, may also use DLLs of ours that lie beside them.
-# Usage: check_imports.sh OBJDUMP BIN_DIR [console=PROGRAM.exe | gui=PROGRAM.exe]...
+# libgcc) is linked in, and DirectPlay is loaded at run time, so the programs start on any Windows.
+# The programs named (the ones shipped) must exist, each of its kind: console (CUI) or gui; the
+# other programs, the tests, may also use DLLs of ours that lie beside them.
+# The shipped programs must also start on Windows XP: every function they import is one that XP
+# exports (winxp-exports/: XP SP3 for a 32-bit program, XP x64 for a 64-bit one), and their headers
+# ask for no newer Windows than VERSION (5.1 for XP, 5.2 for XP x64), as OS and as subsystem.
+# Usage: check_imports.sh OBJDUMP BIN_DIR VERSION [console=PROGRAM.exe | gui=PROGRAM.exe]...
 set -euo pipefail
 objdump=$1
 bin=$2
-shift 2
+version=$3
+shift 3
+xp_check=$(cd "$(dirname "$0")" && pwd)/winxp-exports/check-imports.sh
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll shell32.dll comctl32.dll msvcrt.dll "
 status=0
+
+# The header's MAJOR.MINOR pair named by WHAT ("OSystem" or "Subsystem") as one number, 501 for 5.1.
+header_version() {
+    local major minor
+    major=$(sed -n "s/^Major$2Version[[:space:]]*//p" <<<"$1")
+    minor=$(sed -n "s/^Minor$2Version[[:space:]]*//p" <<<"$1")
+    echo $((major * 100 + minor))
+}
+newest=$((${version%.*} * 100 + ${version#*.}))
 
 for named in "$@"; do
     kind=${named%%=*}
     program=${named#*=}
+    name=$(basename "$program")
     subsystem="Windows CUI"
     [ "$kind" = gui ] && subsystem="Windows GUI"
     if [ ! -f "$program" ]; then
         echo "missing: $program"
         status=1
-    elif [[ "$("$objdump" -p "$program")" != *$'\nSubsystem'*"($subsystem)"* ]]; then
-        echo "$(basename "$program") is not a $kind program"
+        continue
+    fi
+    headers=$("$objdump" -p "$program")
+    if [[ "$headers" != *$'\nSubsystem'*"($subsystem)"* ]]; then
+        echo "$name is not a $kind program"
         status=1
     fi
+    for what in OSystem Subsystem; do
+        asked=$(header_version "$headers" $what)
+        if [ "$asked" -gt "$newest" ]; then
+            echo "$name: ${what/OSystem/OS} version $((asked / 100)).$((asked % 100)), newer than $version"
+            status=1
+        fi
+    done
+    # Prints each import that Windows XP lacks, as "PROGRAM: DLL!FUNCTION".
+    (cd "$(dirname "$program")" && bash "$xp_check" "$name") || status=1
 done
 
 shopt -s nullglob

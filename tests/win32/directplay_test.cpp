@@ -20,7 +20,6 @@
 
 #include <algorithm>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -90,13 +89,26 @@ TEST_F(DirectPlay, OffersTheSystemsConnectionsByName) {
     EXPECT_EQ(object->Release(), 0u);
 }
 
-TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
-    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+struct Attempt {
     HRESULT result = dp::Ok;
     dp::IDirectPlay4A* object = reinterpret_cast<dp::IDirectPlay4A*>(&result);
-    std::thread([&] { result = plat::CreateDirectPlay(&object); }).join();
-    EXPECT_EQ(result, static_cast<HRESULT>(0x800401F0u));
-    EXPECT_EQ(object, nullptr);
+};
+
+DWORD WINAPI CreateOnThread(void* attempt) {
+    auto* a = static_cast<Attempt*>(attempt);
+    a->result = plat::CreateDirectPlay(&a->object);
+    return 0;
+}
+
+TEST_F(DirectPlay, CreationFailsWithTheSystemsResultAndNoObject) {
+    // A thread that has not started COM: CO_E_NOTINITIALIZED comes back as it is.
+    Attempt attempt;
+    HANDLE thread = CreateThread(nullptr, 0, CreateOnThread, &attempt, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(attempt.result, static_cast<HRESULT>(0x800401F0u));
+    EXPECT_EQ(attempt.object, nullptr);
 }
 
 TEST_F(DirectPlay, LobbyBuildsTheLocalTcpIpAddress) {
@@ -176,6 +188,28 @@ TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
     auto* lobby = reinterpret_cast<dp::IDirectPlayLobby3A*>(&stale);
     EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
     EXPECT_EQ(lobby, nullptr);
+    CoUninitialize();
+}
+
+// Run as dropped/directplay_dropped.exe beside a DPLAYX.dll of ours (elsewhere it runs too): both
+// factories take the system's DirectPlay, and the module loaded is the system folder's. The lobby
+// comes first, before COM has loaded the module, as in a process that has not yet tried to join.
+// (Wine runs its own DirectPlay whichever file it finds, but names the module after that file.)
+TEST(DroppedDirectPlay, FactoriesLoadTheSystemsDllOnly) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    dp::IDirectPlayLobby3A* lobby = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), dp::Ok);
+    dp::IDirectPlay4A* object = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlay(&object), dp::Ok);
+    char loaded[MAX_PATH] = {};
+    char system[MAX_PATH] = {};
+    GetModuleFileNameA(GetModuleHandleA("DPLAYX.dll"), loaded, MAX_PATH);
+    GetSystemDirectoryA(system, MAX_PATH);
+    EXPECT_EQ(lstrcmpiA(loaded, (std::string(system) + "\\DPLAYX.dll").c_str()), 0) << loaded;
+    if (object != nullptr)
+        object->Release();
+    if (lobby != nullptr)
+        lobby->Release();
     CoUninitialize();
 }
 

@@ -16,6 +16,24 @@
 
 namespace {
 
+// Deletes a key and everything under it, in the registry view its parent was opened in (what
+// Vista's RegDeleteTreeA does); false when something is left.
+bool DeleteTree(HKEY parent, const char* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(parent, name, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return false;
+    char child[256];
+    DWORD size = sizeof child;
+    bool emptied = true;
+    while (emptied && RegEnumKeyExA(key, 0, child, &size, nullptr, nullptr, nullptr, nullptr) ==
+                          ERROR_SUCCESS) {
+        emptied = DeleteTree(key, child);
+        size = sizeof child;
+    }
+    RegCloseKey(key);
+    return emptied && RegDeleteKeyA(parent, name) == ERROR_SUCCESS;
+}
+
 class SettingsStore : public ::testing::Test {
   protected:
     void SetUp() override { dir = other::MakeTempDir("skyrelay-settings-"); }
@@ -93,7 +111,7 @@ TEST_F(SettingsStore, RegistryReadsAreThoseOfTheStandIn) {
     HKEY microsoft = nullptr;
     RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY,
                   &microsoft);
-    RegDeleteTreeA(microsoft, "Microsoft Games");
+    EXPECT_TRUE(DeleteTree(microsoft, "Microsoft Games"));
     RegCloseKey(microsoft);
 }
 

@@ -1,4 +1,5 @@
 // The "AIFile" block on Windows: the named file mapping "AIFile", opened for reading only.
+#include "platform/win32/monotonic_clock.h"
 #include "skyrelay-aifile/block_reader.h"
 #include "traffic/shared_block.h"
 
@@ -68,15 +69,17 @@ Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
 }
 
 std::uint64_t MonotonicNow() {
-    return GetTickCount64();
+    return win32::MonotonicMilliseconds(); // the clock the relay writes its times with
 }
 
 bool ProcessRunning(std::uint32_t processId) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    // A process handle is signalled once the process has ended. SYNCHRONIZE is a right every
+    // Windows from XP on grants for a process of the same user; one the system refuses (another
+    // user's, a higher integrity level's) still exists.
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
     if (process == nullptr)
         return GetLastError() == ERROR_ACCESS_DENIED;
-    DWORD code = 0;
-    bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
     CloseHandle(process);
     return running;
 }

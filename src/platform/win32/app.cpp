@@ -2,6 +2,7 @@
 // system's dialog manager with one dialog procedure of ours that hands each message to the core's
 // handler. No MFC.
 #include "platform/app.h"
+#include "platform/win32/monotonic_clock.h"
 #include "platform/win32/win32_backend.h"
 #include "platform/win32/win32_dialog.h"
 
@@ -96,7 +97,7 @@ int CloseSessionEvent(Event event) {
 }
 
 std::uint64_t MonotonicMilliseconds() {
-    return GetTickCount64();
+    return win32::MonotonicMilliseconds();
 }
 
 void WaitForEventOrInput(Event event) {

@@ -19,6 +19,7 @@
 
 #include <bit>
 #include <cstddef>
+#include <cstring>
 #include <new>
 #include <type_traits>
 
@@ -333,15 +334,37 @@ class LobbyAdapter final
     ~LobbyAdapter() = default;
 };
 
+// DPLAYX.dll from the system folder, by its full path: never a DLL of that name in the program's
+// own folder or the current one, which the search for a bare name tries first (one put beside a
+// downloaded Skyrelay.exe). A 32-bit program on 64-bit Windows asks for system32 and is given
+// SysWOW64, where the 32-bit DirectPlay lives. Once loaded it stays loaded, so COM, which loads
+// the same module for CoCreateInstance, finds it there. Null, with the system's last error, where
+// DirectPlay is not installed.
+HMODULE SystemDirectPlay() {
+    static HMODULE module = nullptr;
+    if (module != nullptr)
+        return module;
+    constexpr char file[] = "\\DPLAYX.dll";
+    char path[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0)
+        return nullptr;
+    if (length + sizeof file > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return nullptr;
+    }
+    std::memcpy(path + length, file, sizeof file);
+    module = LoadLibraryA(path);
+    return module;
+}
+
 // DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's
 // x86_64 libraries have no import library for it, and the program must start and say what is
-// wrong where DirectPlay is turned off. The module stays loaded once loaded.
+// wrong where DirectPlay is turned off.
 using LobbyCreateFunction = decltype(&::DirectPlayLobbyCreateA);
 
 LobbyCreateFunction FindLobbyCreate() {
-    static HMODULE module = nullptr;
-    if (module == nullptr)
-        module = LoadLibraryA("DPLAYX.dll");
+    const HMODULE module = SystemDirectPlay();
     if (module == nullptr)
         return nullptr;
     const FARPROC address = GetProcAddress(module, "DirectPlayLobbyCreateA");
@@ -359,6 +382,9 @@ HRESULT CreateDirectPlay(dp::IDirectPlay4A** object) {
     if (object == nullptr)
         return dp::ErrInvalidParams;
     *object = nullptr;
+    // The system's DPLAYX.dll first, so that COM does not look for the module by a bare name. Where
+    // it is missing, COM's own answer below says so.
+    SystemDirectPlay();
     const ::GUID clsid = ToGuid(dp::ClsidDirectPlay);
     const ::GUID iid = ToGuid(dp::IidDirectPlay4A);
     void* created = nullptr;
