@@ -66,7 +66,7 @@ struct RelayStats {
     std::uint32_t exchangesFailed[RelayStatsResultCodes]; // failed exchanges by result code
     std::int32_t lastExchangeResult; // result code of the last exchange, 0 for Ok
     std::uint32_t sequence;          // odd while the relay writes the block, even between writes
-    std::uint32_t lastSendError;     // system error of the last failed send to the simulator, 0
+    std::uint32_t lastSendError;     // system error of the last failed send to the simulator, or 0
 };
 #pragma pack(pop)
 
