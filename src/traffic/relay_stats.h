@@ -14,8 +14,8 @@ static_assert(std::endian::native == std::endian::little, "the counter block is 
 
 inline constexpr char RelayStatsBlockName[] = "SkyrelayStats";
 inline constexpr std::uint32_t RelayStatsMagic = 0x54534B53; // the bytes "SKST"
-inline constexpr std::uint32_t RelayStatsVersion = 1;
-inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 1
+inline constexpr std::uint32_t RelayStatsVersion = 2;
+inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 2
 inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link result codes 0 to 15
 
 #pragma pack(push, 1)
@@ -65,7 +65,8 @@ struct RelayStats {
     std::uint32_t exchangesOk;          // exchanges with the simulator that succeeded; the pump
     std::uint32_t exchangesFailed[RelayStatsResultCodes]; // failed exchanges by result code
     std::int32_t lastExchangeResult; // result code of the last exchange, 0 for Ok
-    std::uint8_t reserved[8];        // zero
+    std::uint32_t sequence;          // odd while the relay writes the block, even between writes
+    std::uint32_t lastSendError;     // system error of the last failed send to the simulator, or 0
 };
 #pragma pack(pop)
 
@@ -113,14 +114,22 @@ static_assert(offsetof(RelayStats, publications) == 156);
 static_assert(offsetof(RelayStats, exchangesOk) == 160);
 static_assert(offsetof(RelayStats, exchangesFailed) == 164);
 static_assert(offsetof(RelayStats, lastExchangeResult) == 228);
-static_assert(offsetof(RelayStats, reserved) == 232);
+static_assert(offsetof(RelayStats, sequence) == 232);
+static_assert(offsetof(RelayStats, lastSendError) == 236);
 
 // The working copy: the counters are incremented here; PublishRelayStats copies it into the view.
 extern RelayStats relayStats;
 
 // Opens (or creates) "SkyrelayStats" and fills the header, the process id and the start time.
-// Shows nothing: without a block the counters are kept and never published.
+// Shows nothing: without a block (none to be had, or one that another running relay holds) the
+// counters are kept and never published.
 void OpenRelayStats();
+
+// Copies a record into a view of the block so that a reader can tell a copy taken mid-write: the
+// sequence word becomes odd (record.sequence + 1), the other bytes follow, then the word becomes
+// even (record.sequence + 2). Each store of the word is a single 32-bit store. Advances
+// record.sequence by 2.
+void WriteRelayStatsView(void* view, RelayStats& record);
 
 // Completes the working copy from the relay's state (its flags, the table's count, the times of
 // what changed since the last update) and copies it into the view, if there is one. Called at the

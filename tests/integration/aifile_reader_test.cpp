@@ -2,7 +2,7 @@
 // (a POSIX object on Linux, a file mapping on Windows), and skyrelay-aifile, started as a separate
 // program, reads it.
 #include "platform/messaging.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 
@@ -265,6 +265,7 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     relayStats.attemptsIpx = 1;
     relayStats.attemptsFailed = 2;
     relayStats.droppedSlow = 3;
+    relayStats.droppedTableFull = 4;
     PublishRelayStats();
     const std::uint64_t before = RelayClock();
     ReaderRun run = RunReader({"--stats", "--json"});
@@ -284,6 +285,9 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
               std::string::npos);
     EXPECT_NE(run.out.find(",\"attemptsFailed\":2,"), std::string::npos);
     EXPECT_NE(run.out.find(",\"droppedSlow\":3,"), std::string::npos);
+    run = RunReader({"--stats"});
+    EXPECT_NE(run.out.find("3 at 30 knots or less, 4 table full (7 in all)\n"), std::string::npos)
+        << run.out;
 
     // Released at exit: nothing left to read.
     ReleaseRelayStats();
