@@ -58,6 +58,7 @@ check_sim_records "$(record_id_hex "$alpha_id")ffff1f420000b4c2b0274d45c0ff6e00a
 # The last picture stays after the session: heading 359.65393, ground speed 110.0, -600.0.
 alpha_shared="ffff1f42 0000b4c2 b0274d45 b4d3b343 0000dc42 000016c4"
 check_aifile_json 2 1 "${alpha_shared// /}"
+check_other_readers
 
 [ "$(cat "$work/relay.err")" = "path: $fs_dir
 status: FS Detected
