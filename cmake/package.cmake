@@ -1,6 +1,7 @@
 # The Windows zips: `cpack -G ZIP` in a Windows build folder makes Skyrelay-<version>-win64.zip (or
 # -win32.zip) holding Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe and a README.txt for
-# Windows users. scripts/package-windows.sh makes and checks both.
+# Windows users, and docs/shared-blocks.md, include/skyrelay/shared_blocks.h and
+# examples/read_aifile.c for developers. scripts/package-windows.sh makes and checks both.
 if(NOT WIN32)
   return()
 endif()
@@ -15,6 +16,12 @@ endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/package/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/package/README.txt DESTINATION . COMPONENT programs)
+# For developers of programs that read the shared blocks: the page, the header and the example's
+# source, in the folders the page's links and build lines name.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/shared-blocks.md DESTINATION docs COMPONENT programs)
+install(FILES ${CMAKE_SOURCE_DIR}/include/skyrelay/shared_blocks.h DESTINATION include/skyrelay
+        COMPONENT programs)
+install(FILES ${CMAKE_SOURCE_DIR}/examples/read_aifile.c DESTINATION examples COMPONENT programs)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(SKYRELAY_PACKAGE_SYSTEM win64)
