@@ -6,8 +6,8 @@
 
 #include "platform/messaging.h"
 #include "platform/posix/window_messages.h"
-#include "session/relay_state.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 #include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"

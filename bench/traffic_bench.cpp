@@ -5,8 +5,8 @@
 #include "bench/lean_backend.h"
 #include "bench/variants.h"
 
-#include "session/relay_state.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"

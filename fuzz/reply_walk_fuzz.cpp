@@ -4,8 +4,8 @@
 // nothing may be written outside what was queued.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_messaging.h"
-#include "session/relay_state.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,7 +2,7 @@
 // very long, not terminated inside its record), through the drain, the decoder and the table.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_directplay.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/session_messages.h"
 #include "traffic/traffic_table.h"
 

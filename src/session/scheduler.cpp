@@ -1,8 +1,8 @@
 #include "session/scheduler.h"
 
-#include "session/relay_state.h"
 #include "session/session_join.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 #include "traffic/relay_stats.h"
 

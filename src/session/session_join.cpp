@@ -1,12 +1,12 @@
 #include "session/session_join.h"
 
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <memory>
 #include <new>
+#include <string>
 #include <string_view>
 
 JoinState joinState{nullptr};

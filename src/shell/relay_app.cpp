@@ -1,9 +1,9 @@
 #include "shell/relay_app.h"
 
 #include "platform/platform.h"
-#include "session/relay_state.h"
 #include "shell/relay_dialog.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 

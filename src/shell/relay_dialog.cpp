@@ -1,8 +1,8 @@
 #include "shell/relay_dialog.h"
 
-#include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "shell/settings.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 

@@ -2,7 +2,7 @@
 
 #include "platform/dialog.h"
 #include "platform/settings_store.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 
 #include <algorithm>
 #include <array>

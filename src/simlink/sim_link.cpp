@@ -1,6 +1,6 @@
 #include "simlink/sim_link.h"
 
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 
 #include <bit>
 #include <cstdio>

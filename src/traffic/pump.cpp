@@ -1,6 +1,6 @@
 #include "traffic/pump.h"
 
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"

@@ -3,7 +3,7 @@
 #include "platform/app.h"
 #include "platform/messaging.h"
 #include "platform/shared_memory.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/traffic_table.h"
 
 #include <cstring>

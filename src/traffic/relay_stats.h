@@ -14,8 +14,8 @@ static_assert(std::endian::native == std::endian::little, "the counter block is 
 
 inline constexpr char RelayStatsBlockName[] = "SkyrelayStats";
 inline constexpr std::uint32_t RelayStatsMagic = 0x54534B53; // the bytes "SKST"
-inline constexpr std::uint32_t RelayStatsVersion = 1;
-inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 1
+inline constexpr std::uint32_t RelayStatsVersion = 2;
+inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 2
 inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link result codes 0 to 15
 
 #pragma pack(push, 1)
@@ -65,7 +65,8 @@ struct RelayStats {
     std::uint32_t exchangesOk;          // exchanges with the simulator that succeeded; the pump
     std::uint32_t exchangesFailed[RelayStatsResultCodes]; // failed exchanges by result code
     std::int32_t lastExchangeResult; // result code of the last exchange, 0 for Ok
-    std::uint8_t reserved[8];        // zero
+    std::uint32_t sequence;          // odd while the relay writes the block, even between writes
+    std::uint32_t lastSendError;     // system error of the last failed send to the simulator, 0
 };
 #pragma pack(pop)
 
@@ -113,7 +114,8 @@ static_assert(offsetof(RelayStats, publications) == 156);
 static_assert(offsetof(RelayStats, exchangesOk) == 160);
 static_assert(offsetof(RelayStats, exchangesFailed) == 164);
 static_assert(offsetof(RelayStats, lastExchangeResult) == 228);
-static_assert(offsetof(RelayStats, reserved) == 232);
+static_assert(offsetof(RelayStats, sequence) == 232);
+static_assert(offsetof(RelayStats, lastSendError) == 236);
 
 // The working copy: the counters are incremented here; PublishRelayStats copies it into the view.
 extern RelayStats relayStats;

@@ -108,9 +108,14 @@ RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size) {
         reading.refusal = "the block does not start with the magic number of Skyrelay's counters";
         return reading;
     }
-    if (header[1] != RelayStatsVersion) {
+    if (header[1] == 1) {
+        reading.refusal = "the block has layout version 1, written by an older Skyrelay: use the "
+                          "skyrelay-aifile that came with it, or a newer Skyrelay";
+        return reading;
+    }
+    if (header[1] < RelayStatsVersion) {
         reading.refusal = "the block has layout version " + Number(header[1]) + ", not " +
-                          Number(RelayStatsVersion);
+                          Number(RelayStatsVersion) + " or later";
         return reading;
     }
     if (header[2] < RelayStatsSize) {
@@ -118,9 +123,10 @@ RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size) {
                           Number(RelayStatsSize);
         return reading;
     }
-    if (header[2] > size) {
-        reading.refusal = "the block says it is " + Number(header[2]) + " bytes, but only " +
-                          Number(size) + " can be read";
+    // A later layout only adds fields after these: its first RelayStatsSize bytes are read.
+    if (size < RelayStatsSize) {
+        reading.refusal = "only " + Number(size) + " bytes of the block can be read, fewer than " +
+                          Number(RelayStatsSize);
         return reading;
     }
     std::memcpy(&reading.stats, bytes, RelayStatsSize);

@@ -16,9 +16,10 @@ struct RelayStatsReading {
     RelayStats stats{};  // the counters, when valid
 };
 
-// Decodes a counter block. Refuses fewer bytes than the header, another magic number, another
-// layout version, a size below this layout's, and a size larger than the bytes given. Copies at
-// most RelayStatsSize bytes.
+// Decodes a counter block. Refuses fewer bytes than the header, another magic number, a layout
+// version before this one, a size field below this layout's size and fewer bytes than it. A later
+// version or a larger size is read: its first RelayStatsSize bytes hold the fields known here.
+// Copies at most RelayStatsSize bytes.
 RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size);
 
 // What a reader knows besides the block.

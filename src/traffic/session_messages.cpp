@@ -1,6 +1,6 @@
 #include "traffic/session_messages.h"
 
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/traffic_table.h"
 

@@ -2,7 +2,7 @@
 // (a POSIX object on Linux, a file mapping on Windows), and skyrelay-aifile, started as a separate
 // program, reads it.
 #include "platform/messaging.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 

@@ -4,7 +4,7 @@
 // in the simulator and in "AIFile", and the block's header cleared at exit.
 #include "session_host_helpers.h"
 
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"

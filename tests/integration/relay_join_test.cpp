@@ -6,10 +6,10 @@
 
 #include "platform/posix/posix_dialog.h"
 #include "platform/posix/session_endpoints.h"
-#include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "shell/relay_dialog.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 #include "traffic/session_messages.h"
 

@@ -2,8 +2,8 @@
 // skyrelay-sim running in its own process.
 #include "platform/messaging.h"
 #include "platform/shared_memory.h"
-#include "session/relay_state.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/traffic_table.h"
 
 #include "integration/other_process.h"

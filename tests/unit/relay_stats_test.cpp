@@ -4,13 +4,13 @@
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_settings_store.h"
 #include "platform/fake/fake_shared_memory.h"
-#include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "shell/relay_app.h"
 #include "shell/relay_dialog.h"
 #include "shell/settings.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 #include "traffic/relay_stats_text.h"
 #include "traffic/session_messages.h"
@@ -59,6 +59,8 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
     stats.droppedSlow = 0xA0B0C0D0;
     stats.exchangesFailed[11] = 5;
     stats.lastExchangeResult = -2;
+    stats.sequence = 6;
+    stats.lastSendError = 5;
     const std::vector<std::uint8_t> bytes = Bytes(stats);
     struct Row {
         std::size_t offset;
@@ -66,12 +68,12 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
         const char* hex;
     };
     const Row rows[] = {
-        {0, 4, "534b5354"},           {4, 4, "01000000"},           {8, 4, "f0000000"},
+        {0, 4, "534b5354"},           {4, 4, "02000000"},           {8, 4, "f0000000"},
         {12, 4, "04030201"},          {16, 8, "8877665544332211"},  {56, 8, "0201000000000000"},
         {64, 8, "0100000000000001"}, // running, then the flags, useIpx last
         {72, 4, "03001e00"},          {76, 4, "16100000"},          {84, 4, "07000000"},
         {120, 8, "0000000001000000"}, {140, 4, "d0c0b0a0"},         {164 + 11 * 4, 4, "05000000"},
-        {228, 4, "feffffff"},         {232, 8, "0000000000000000"},
+        {228, 4, "feffffff"},         {232, 8, "0600000005000000"},
     };
     ASSERT_EQ(bytes.size(), 240u);
     for (const Row& row : rows)
@@ -92,14 +94,18 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
         const char* refusal; // "" when the block is read
     };
     const Row rows[] = {
-        {RelayStatsMagic, 1, 240, 240, ""},
-        {RelayStatsMagic, 1, 300, 300, ""}, // a longer block of this version: its first 240
-        {RelayStatsMagic, 1, 240, 11, "the block is 11 bytes, too small for its header"},
-        {0x54534B54, 1, 240, 240,
+        {RelayStatsMagic, 2, 240, 240, ""},
+        {RelayStatsMagic, 3, 300, 240, ""}, // a later, longer block, copied as far as known
+        {RelayStatsMagic, 2, 300, 300, ""},
+        {RelayStatsMagic, 2, 240, 11, "the block is 11 bytes, too small for its header"},
+        {0x54534B54, 2, 240, 240,
          "the block does not start with the magic number of Skyrelay's counters"},
-        {RelayStatsMagic, 2, 240, 240, "the block has layout version 2, not 1"},
-        {RelayStatsMagic, 1, 239, 240, "the block says it is 239 bytes, smaller than 240"},
-        {RelayStatsMagic, 1, 240, 239, "the block says it is 240 bytes, but only 239 can be read"},
+        {RelayStatsMagic, 1, 240, 240,
+         "the block has layout version 1, written by an older Skyrelay: use the skyrelay-aifile "
+         "that came with it, or a newer Skyrelay"},
+        {RelayStatsMagic, 0, 240, 240, "the block has layout version 0, not 2 or later"},
+        {RelayStatsMagic, 2, 239, 240, "the block says it is 239 bytes, smaller than 240"},
+        {RelayStatsMagic, 2, 240, 239, "only 239 bytes of the block can be read, fewer than 240"},
     };
     for (const Row& row : rows) {
         RelayStats stats = good;

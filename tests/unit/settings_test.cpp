@@ -2,8 +2,8 @@
 // FS Path command, against the fake profile, registry and folder browser.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_settings_store.h"
-#include "session/relay_state.h"
 #include "shell/settings.h"
+#include "state/relay_state.h"
 
 #include <gtest/gtest.h>
 

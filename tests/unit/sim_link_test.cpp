@@ -1,8 +1,8 @@
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_shared_memory.h"
-#include "session/relay_state.h"
 #include "simlink/sim_link.h"
+#include "state/relay_state.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The traffic table and the decoding of session messages, against the fake DirectPlay.
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_directplay.h"
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 #include "traffic/session_messages.h"
 #include "traffic/traffic_table.h"
 

@@ -9,9 +9,9 @@
 
 #include "platform/directplay.h"
 #include "platform/fake/fake.h"
-#include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
+#include "state/relay_state.h"
 #include "traffic/pump.h"
 
 #include <objbase.h>

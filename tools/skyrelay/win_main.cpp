@@ -1,11 +1,11 @@
 // Skyrelay.exe: the relay on Windows. The application object's start, its main dialog and its
 // shutdown are the core's (RunRelayApplication); the entry point only registers the common
 // controls first, as InitInstance does.
-#include "session/relay_state.h"
 #include "session/scheduler.h"
 #include "shell/relay_app.h"
 #include "shell/relay_dialog.h"
 #include "shell/res/resource.h"
+#include "state/relay_state.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "session/relay_state.h"
+#include "state/relay_state.h"
 
 #include <cstring>
 
