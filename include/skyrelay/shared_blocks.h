@@ -60,9 +60,9 @@ typedef struct SkyrelayAIFile {
 
 #pragma pack(push, 1)
 
-/* The counter block, 240 bytes in layout version 2. Times are the system's monotonic clock in
- * milliseconds (CLOCK_MONOTONIC on Linux; on Windows the tick count since the system started),
- * 0 when the event has not happened. Counters count from the relay's start and wrap at 2^32. */
+/* The counter block, 240 bytes in layout version 2. Times are the machine's monotonic clock in
+ * milliseconds (CLOCK_MONOTONIC on Linux, the performance counter on Windows), 0 when the event
+ * has not happened. Counters count from the relay's start and wrap at 2^32. */
 typedef struct SkyrelayStats {
     uint32_t magic;                /* SKYRELAY_STATS_MAGIC */
     uint32_t version;              /* layout version, 2 or later */
