@@ -3,7 +3,8 @@
 # headless skyrelay, skyrelay-sim and skyrelay-session replaying a script, each its own process.
 # The relay detects the simulator, joins by itself, relays the one fast aircraft (never the slow
 # one) to the simulator and to "AIFile" with exactly the expected values, goes back to "FS
-# Detected" when the session is lost, keeps the last picture, and on Exit ends with status 0,
+# Detected" when the session is lost, keeps the last picture (which read_aifile and the Python
+# snippet of docs/shared-blocks.md read as skyrelay-aifile does), and on Exit ends with status 0,
 # leaving "AIFile" with both header words 0 and the records in place.
 # Usage: relay_automatic.sh BIN_DIR
 set -euo pipefail
