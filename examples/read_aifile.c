@@ -9,9 +9,9 @@
  * Prints one line per item, each value after its field's name:
  *
  *   AIFile: state 2 recordCount 1
- *   aircraft 0: latitude 47.4500008 longitude -122.309998 altitude 1250 headingDegrees 180.002747
- *   groundSpeed 194 verticalSpeed -600                                   (one line in the output)
- *   SkyrelayStats: version 2 processId 4242 running 1 simDetected 1 ... lastSendError 0
+ *   aircraft 0: latitude 39.9999962 longitude -90 altitude 3282.48047 headingDegrees 359.653931
+ *     groundSpeed 110 verticalSpeed -600                                 (one line in the output)
+ *   SkyrelayStats: version 2 processId 31764 running 1 simDetected 1 ... lastSendError 0
  *
  * Exit status: 0 when "AIFile" was read, 1 when there is none (Skyrelay is not running). */
 #if !defined(_WIN32)
@@ -145,12 +145,12 @@ static int read_stats(const Block* block, SkyrelayStats* stats) {
 static void print_stats(void) {
     Block block = open_block(SKYRELAY_STATS_NAME);
     SkyrelayStats s;
-    int read = block.bytes != NULL ? read_stats(&block, &s) : 0;
+    int result = block.bytes != NULL ? read_stats(&block, &s) : 0;
     if (block.bytes == NULL)
         printf("SkyrelayStats: none\n");
-    else if (read < 0)
+    else if (result < 0)
         printf("SkyrelayStats: busy at every try; read again\n");
-    else if (read == 0)
+    else if (result == 0)
         printf("SkyrelayStats: not a layout this reader knows\n");
     else
         printf("SkyrelayStats: version %lu processId %lu running %u simDetected %u connected %u "
