@@ -29,9 +29,12 @@ void UnmapView(void* view);
 // CloseHandle on a mapping: non-zero on success, 0 on failure (a null handle fails).
 int CloseMapping(Mapping mapping);
 
-// The relay's counter block: the named mapping `name` of `size` bytes, created zero filled (or an
-// existing one of at least that size) and mapped writable; null when either fails. Kept apart from
-// the calls above: it has its own handle, reports no error and touches no last-error value.
+// The relay's counter block: the named mapping `name` of `size` bytes, created zero filled with its
+// storage reserved, and mapped writable; null when either fails. A block that another running
+// process holds (on Windows: CreateFileMappingA reports ERROR_ALREADY_EXISTS) is left alone: null.
+// On Linux a block left by a relay that died is taken over, and a null result is explained in one
+// line on stderr. Kept apart from the calls above: it has its own handle and touches no
+// last-error value.
 void* OpenCounterBlock(const char* name, std::size_t size);
 
 // Unmaps a view OpenCounterBlock returned and closes its mapping.

@@ -18,8 +18,8 @@ void CheckFromOption(unsigned command, std::int32_t value) {
         plat::CheckMenuCommand(mainMenu, command, plat::MenuChecked);
 }
 
-// Flips an option: 0 becomes 1 and any other value 0; the check mark follows and the settings
-// file is written at once.
+// Flips an option: 0 becomes 1 and any other value 0; the check mark follows, the settings file
+// is written at once and the counter block shows the new value, also while no timer runs.
 void ToggleOption(unsigned command, std::int32_t& value, const char* key) {
     if (value == 0) {
         plat::CheckMenuCommand(mainMenu, command, plat::MenuChecked);
@@ -30,6 +30,7 @@ void ToggleOption(unsigned command, std::int32_t& value, const char* key) {
     }
     SaveOption(key, value);
     UpdateConnectItems();
+    PublishRelayStats();
 }
 
 } // namespace

@@ -169,8 +169,9 @@ int SimLinkProcess(SimLinkResult* result) {
             plat::SleepMs(SendRetryPauseMs);
     }
     if (!answered) {
-        return CountedFailure(result, plat::LastError() == 0 ? SimLinkResult::NoAnswer
-                                                             : SimLinkResult::SendError);
+        simLink.lastSendError = plat::LastError();
+        return CountedFailure(result, simLink.lastSendError == 0 ? SimLinkResult::NoAnswer
+                                                                 : SimLinkResult::SendError);
     }
     if (reply != 1) {
         Store(result, SimLinkResult::BadReply);

@@ -53,6 +53,9 @@ void PublishTraffic() {
             ++relayStats.exchangesFailed[static_cast<std::uint32_t>(lastExchangeResult) %
                                          RelayStatsResultCodes];
         relayStats.lastExchangeResult = static_cast<std::int32_t>(lastExchangeResult);
+        if (lastExchangeResult == SimLinkResult::SendError ||
+            lastExchangeResult == SimLinkResult::NoAnswer)
+            relayStats.lastSendError = simLink.lastSendError;
     }
 
     if (trafficTable.count != 0) {

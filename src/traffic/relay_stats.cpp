@@ -6,6 +6,7 @@
 #include "state/relay_state.h"
 #include "traffic/traffic_table.h"
 
+#include <atomic>
 #include <cstring>
 
 RelayStats relayStats{};
@@ -36,7 +37,27 @@ std::uint64_t MessagesReceived() {
            relayStats.simulatorEndMessages + relayStats.refusedMessages + relayStats.otherMessages;
 }
 
+// The view's sequence word, stored as one 32-bit word.
+volatile std::uint32_t* SequenceWord(void* view) {
+    return reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uint8_t*>(view) +
+                                                     offsetof(RelayStats, sequence));
+}
+
 } // namespace
+
+void WriteRelayStatsView(void* view, RelayStats& record) {
+    auto* bytes = static_cast<std::uint8_t*>(view);
+    const auto* from = reinterpret_cast<const std::uint8_t*>(&record);
+    constexpr std::size_t word = offsetof(RelayStats, sequence);
+    constexpr std::size_t after = word + sizeof record.sequence;
+    *SequenceWord(view) = record.sequence + 1;
+    std::atomic_thread_fence(std::memory_order_release);
+    std::memcpy(bytes, from, word);
+    std::memcpy(bytes + after, from + after, sizeof record - after);
+    std::atomic_thread_fence(std::memory_order_release);
+    record.sequence += 2;
+    *SequenceWord(view) = record.sequence;
+}
 
 void OpenRelayStats() {
     relayStats.magic = RelayStatsMagic;
@@ -75,14 +96,14 @@ void PublishRelayStats() {
     relayStats.linkFailureCount = relayState.linkFailureCount;
     relayStats.aircraftInTable = trafficTable.count;
     if (statsView != nullptr)
-        std::memcpy(statsView, &relayStats, sizeof relayStats);
+        WriteRelayStatsView(statsView, relayStats);
 }
 
 void ReleaseRelayStats() {
     PublishRelayStats();
     relayStats.running = 0;
     if (statsView != nullptr) {
-        std::memcpy(statsView, &relayStats, sizeof relayStats);
+        WriteRelayStatsView(statsView, relayStats);
         plat::CloseCounterBlock(statsView);
     }
     statsView = nullptr;

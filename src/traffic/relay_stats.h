@@ -121,8 +121,15 @@ static_assert(offsetof(RelayStats, lastSendError) == 236);
 extern RelayStats relayStats;
 
 // Opens (or creates) "SkyrelayStats" and fills the header, the process id and the start time.
-// Shows nothing: without a block the counters are kept and never published.
+// Shows nothing: without a block (none to be had, or one that another running relay holds) the
+// counters are kept and never published.
 void OpenRelayStats();
+
+// Copies a record into a view of the block so that a reader can tell a copy taken mid-write: the
+// sequence word becomes odd (record.sequence + 1), the other bytes follow, then the word becomes
+// even (record.sequence + 2). Each store of the word is a single 32-bit store. Advances
+// record.sequence by 2.
+void WriteRelayStatsView(void* view, RelayStats& record);
 
 // Completes the working copy from the relay's state (its flags, the table's count, the times of
 // what changed since the last update) and copies it into the view, if there is one. Called at the

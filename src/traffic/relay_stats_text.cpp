@@ -3,11 +3,17 @@
 #include "simlink/sim_link.h"
 #include "traffic/session_messages.h"
 
+#include <atomic>
 #include <cstring>
 
 namespace {
 
 constexpr std::size_t HeaderSize = offsetof(RelayStats, processId);
+
+// What a send to the simulator's window fails with, as the system reports it.
+constexpr std::uint32_t ErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
+constexpr std::uint32_t ErrorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
+constexpr std::uint32_t ErrorTimeout = 1460;             // ERROR_TIMEOUT
 
 std::string Number(std::uint64_t value) {
     return std::to_string(value);
@@ -20,6 +26,19 @@ std::uint64_t SecondsSince(std::uint64_t then, std::uint64_t now) {
 
 std::string Ago(std::uint64_t then, std::uint64_t now) {
     return then == 0 ? "never" : Number(SecondsSince(then, now)) + " s ago";
+}
+
+// Milliseconds as seconds: "2 s", "18.9 s".
+std::string Seconds(std::uint64_t ms) {
+    std::string text = Number(ms / 1000);
+    if (ms % 1000 != 0)
+        text += "." + Number(ms % 1000 / 100);
+    return text + " s";
+}
+
+// "1 exchange", "3 exchanges".
+std::string Count(std::uint64_t count, const char* thing) {
+    return Number(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
 std::string YesNo(std::uint8_t flag) {
@@ -57,7 +76,8 @@ const char* EndingText(std::uint32_t type) {
     }
 }
 
-// The reason that dropped the most position messages, as the end of a sentence.
+// The reason that dropped the most position messages, as the end of a sentence. On a tie the
+// reason listed first wins: slow, own name, no name, too short, table full.
 std::string BiggestDropReason(const RelayStats& stats) {
     struct Reason {
         std::uint32_t count;
@@ -79,6 +99,30 @@ std::string BiggestDropReason(const RelayStats& stats) {
     return biggest->text;
 }
 
+// Why the last exchange with the simulator failed, from its result and the send's system error.
+std::string ExchangeFailure(const RelayStats& stats) {
+    auto result = static_cast<SimLinkResult>(stats.lastExchangeResult);
+    bool unanswered = result == SimLinkResult::SendError || result == SimLinkResult::NoAnswer;
+    std::uint32_t error = unanswered ? stats.lastSendError : 0;
+    if (error == ErrorInvalidWindowHandle)
+        return "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the "
+               "old window: restart Skyrelay.";
+    if (error == ErrorAccessDenied)
+        return "Skyrelay and FS2002 run with different rights (one as administrator): start both "
+               "the same way.";
+    if (result == SimLinkResult::NoAnswer || error == ErrorTimeout)
+        return "FS2002 does not answer: the last exchange timed out, and Skyrelay waits up to " +
+               Seconds(std::uint64_t{SendAttempts} * (SendTimeoutMs + SendRetryPauseMs)) +
+               " for each aircraft (" + Number(SendAttempts) + " sends of up to " +
+               Seconds(SendTimeoutMs) + "): is FS2002 loading a flight, showing a dialog, or hung?";
+    std::string sentence =
+        std::string("The simulator refuses the traffic: the last exchange failed with ") +
+        SimLinkResultName(result) + " (result " + std::to_string(stats.lastExchangeResult);
+    if (error != 0)
+        sentence += ", system error " + Number(error);
+    return sentence + ").";
+}
+
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
     for (char c : text) {
@@ -93,6 +137,38 @@ std::string JsonString(const std::string& text) {
 constexpr std::uint64_t SilenceMs = 10000;
 
 } // namespace
+
+bool CopyRelayStats(const void* view, std::size_t viewSize, std::vector<std::uint8_t>& bytes,
+                    std::string* refusal, void (*pause)()) {
+    const auto* first = static_cast<const std::uint8_t*>(view);
+    std::size_t size = viewSize < RelayStatsSize ? viewSize : RelayStatsSize;
+    constexpr std::size_t word = offsetof(RelayStats, sequence);
+    if (view == nullptr || size < word + sizeof(std::uint32_t)) {
+        bytes.assign(first, first + (view == nullptr ? 0 : size));
+        return true;
+    }
+    const auto* sequence = reinterpret_cast<const volatile std::uint32_t*>(first + word);
+    for (int attempt = 0; attempt < RelayStatsCopyAttempts; ++attempt) {
+        if (attempt != 0 && pause != nullptr)
+            pause();
+        std::uint32_t before = *sequence;
+        std::atomic_thread_fence(std::memory_order_acquire);
+        bytes.assign(first, first + size);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        std::uint32_t after = *sequence;
+        if (before == after && before % 2 == 0)
+            return true;
+        // Not Skyrelay's counters, or a layout without the word: ReadRelayStats says why.
+        std::uint32_t header[2] = {};
+        std::memcpy(header, bytes.data(), sizeof header);
+        if (header[0] != RelayStatsMagic || header[1] < 2)
+            return true;
+    }
+    if (refusal != nullptr)
+        *refusal = "the block changed during every one of " + Number(RelayStatsCopyAttempts) +
+                   " reads (a Skyrelay that stopped while writing it leaves it so)";
+    return false;
+}
 
 RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size) {
     RelayStatsReading reading;
@@ -139,44 +215,78 @@ std::string DiagnoseRelay(const RelayStatsContext& context) {
     const std::uint64_t now = context.nowMs;
     if (stats == nullptr || stats->running == 0 || !context.processRunning)
         return "Skyrelay is not running: start it, then look again.";
-    if (stats->linkFailureCount >= 3)
-        return "The link to the simulator failed " + Number(stats->linkFailureCount) +
-               " times and Skyrelay stopped looking for it: restart the simulator, then Skyrelay.";
-    if (stats->simDetected == 0)
+    if (stats->simDetected == 0) {
+        // From the fourth failure on, each one stops the search (CountLinkFailure).
+        if (stats->linkFailureCount >= 3)
+            return "The simulator is not found, and the link to it failed " +
+                   Number(stats->linkFailureCount) +
+                   " times: Skyrelay stops looking for it at the next failure, if it has not "
+                   "already: restart the simulator, then Skyrelay.";
         return "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay "
                "looks for it every 2 s.";
+    }
+    const bool automatic = stats->usingSquawkBox != 0 && stats->manualConnectOnly == 0;
     if (stats->inSession == 0) {
-        if (stats->lastEnding != 0)
-            return std::string("Not in a session: it ended (") + EndingText(stats->lastEnding) +
-                   ") and Skyrelay does not join again by itself: choose Multiplayer > TCP/IP "
-                   "or IPX/SPX, or restart Skyrelay.";
-        if (stats->usingSquawkBox != 0 && stats->manualConnectOnly == 0)
+        // Multiplayer connect is grayed in automatic mode, and after a join made from it.
+        if (stats->lastEnding != 0) {
+            std::string sentence = std::string("Not in a session: it ended (") +
+                                   EndingText(stats->lastEnding) +
+                                   ") and Skyrelay does not join again by itself";
+            if (automatic)
+                return sentence + ", and Multiplayer connect is grayed in automatic mode: restart "
+                                  "Skyrelay, or turn \"Manual connect only\" on and choose "
+                                  "Multiplayer connect > TCP/IP.";
+            return sentence + ": choose Multiplayer connect > TCP/IP or IPX/SPX, or restart "
+                              "Skyrelay if they are grayed.";
+        }
+        if (automatic)
             return "Not in a session: automatic mode tries the session on this machine every 6 s "
                    "(" +
                    Number(stats->attemptsTcp + stats->attemptsIpx) +
                    " attempts so far, none joined): is a multiplayer session running in FS2002?";
         std::string sentence = "Not in a session: manual mode needs a Multiplayer connect command "
-                               "(Multiplayer > TCP/IP or IPX/SPX)";
+                               "(Multiplayer connect > TCP/IP or IPX/SPX)";
         if (stats->usingSquawkBox == 0)
             sentence += "; automatic connection needs \"Using SquawkBox\" on and \"Manual connect "
                         "only\" off";
         return sentence + ".";
     }
+    // While the simulator refuses the last entries the relay takes nothing from the session, so
+    // a silence then is the exchanges' doing.
+    const bool exchangesFail = stats->lastExchangeResult != 0;
     std::uint64_t heard = stats->positionMessages != 0 ? stats->lastMessageMs : stats->lastJoinMs;
-    if (stats->positionMessages == 0 || SecondsSince(heard, now) * 1000 >= SilenceMs)
+    if (stats->positionMessages == 0 ||
+        (!exchangesFail && SecondsSince(heard, now) * 1000 >= SilenceMs))
         return "Connected, but nothing heard for " + Number(SecondsSince(heard, now)) +
                " s: is a multiplayer session running on this machine, with other pilots in it?";
     if (stats->positionsRecorded == 0)
         return Number(stats->positionMessages) +
                " position messages heard, all dropped: " + BiggestDropReason(*stats) + ".";
-    if (stats->lastExchangeResult != 0)
-        return std::string("The simulator refuses the traffic: the last exchange failed with ") +
-               SimLinkResultName(static_cast<SimLinkResult>(stats->lastExchangeResult)) +
-               " (result " + std::to_string(stats->lastExchangeResult) + ").";
+    if (exchangesFail)
+        return ExchangeFailure(*stats);
     std::string published = stats->lastPublishMs == 0
                                 ? "not published yet"
                                 : "last published " + Ago(stats->lastPublishMs, now);
     return "All is well: " + Number(stats->aircraftInTable) + " aircraft, " + published + ".";
+}
+
+std::string DiagnosisDetail(const RelayStatsContext& context) {
+    const RelayStats* stats = context.stats;
+    if (stats == nullptr || stats->running == 0 || !context.processRunning ||
+        stats->simDetected == 0 || stats->lastExchangeResult != 0)
+        return "";
+    std::uint32_t failed = FailedExchanges(*stats);
+    std::string trouble;
+    if (stats->linkFailureCount != 0)
+        trouble = "the link to the simulator failed " +
+                  (stats->linkFailureCount == 1 ? std::string("once")
+                                                : Number(stats->linkFailureCount) + " times");
+    if (failed != 0) {
+        trouble += (trouble.empty() ? "" : "; ") + Count(failed, "exchange") + " with it failed";
+        if (stats->lastSendError != 0)
+            trouble += " (the last failed send: system error " + Number(stats->lastSendError) + ")";
+    }
+    return trouble.empty() ? "" : "Earlier " + trouble + "; it works now.";
 }
 
 std::string RenderRelayStats(const RelayStats& s, std::uint64_t now) {
@@ -213,12 +323,16 @@ std::string RenderRelayStats(const RelayStats& s, std::uint64_t now) {
             out += std::string(", ") + SimLinkResultName(static_cast<SimLinkResult>(code)) + " " +
                    Number(s.exchangesFailed[code]);
     out += std::string("; last result ") +
-           SimLinkResultName(static_cast<SimLinkResult>(s.lastExchangeResult)) + "\n";
+           SimLinkResultName(static_cast<SimLinkResult>(s.lastExchangeResult));
+    if (s.lastSendError != 0)
+        out += "; last failed send: system error " + Number(s.lastSendError);
+    out += "\n";
     return out;
 }
 
 std::string RenderRelayStatsJson(const RelayStatsContext& context) {
-    std::string out = "{\"diagnosis\":" + JsonString(DiagnoseRelay(context)) + ",\"stats\":";
+    std::string out = "{\"diagnosis\":" + JsonString(DiagnoseRelay(context)) +
+                      ",\"detail\":" + JsonString(DiagnosisDetail(context)) + ",\"stats\":";
     if (context.stats == nullptr)
         return out + "null}";
     const RelayStats& s = *context.stats;
@@ -272,6 +386,8 @@ std::string RenderRelayStatsJson(const RelayStatsContext& context) {
     out += ",\"exchangesFailed\":[";
     for (std::size_t code = 0; code < RelayStatsResultCodes; ++code)
         out += (code == 0 ? "" : ",") + Number(s.exchangesFailed[code]);
-    out += "],\"lastExchangeResult\":" + std::to_string(s.lastExchangeResult) + "}}";
+    out += "],\"lastExchangeResult\":" + std::to_string(s.lastExchangeResult) +
+           ",\"sequence\":" + Number(s.sequence) + ",\"lastSendError\":" + Number(s.lastSendError) +
+           "}}";
     return out;
 }

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct RelayStatsReading {
     bool valid = false;  // the bytes hold a block of this layout
@@ -22,6 +23,18 @@ struct RelayStatsReading {
 // Copies at most RelayStatsSize bytes.
 RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size);
 
+// How many copies a reader takes of a block the relay keeps changing before it gives up.
+inline constexpr int RelayStatsCopyAttempts = 5;
+
+// Copies a live block (a view of viewSize bytes) into `bytes`, at most RelayStatsSize of them, so
+// that the copy holds one update: the sequence word is read before and after each copy, and a copy
+// is kept only when the word was even and the same both times. Up to RelayStatsCopyAttempts
+// copies are taken, with `pause` (when given) between them; when every one saw the word change or
+// odd, returns false with *refusal saying so. A view too small to hold the word is copied once as
+// it is (ReadRelayStats refuses it).
+bool CopyRelayStats(const void* view, std::size_t viewSize, std::vector<std::uint8_t>& bytes,
+                    std::string* refusal, void (*pause)() = nullptr);
+
 // What a reader knows besides the block.
 struct RelayStatsContext {
     const RelayStats* stats = nullptr; // null when there is no block
@@ -29,8 +42,14 @@ struct RelayStatsContext {
     std::uint64_t nowMs = 0;           // the reader's monotonic clock, the relay's time base
 };
 
-// The sentence naming the first broken link, or saying all is well.
+// The sentence naming the first thing wrong now, in the order a user would check: the relay runs,
+// the simulator is found, the relay is in a session, it hears position messages, it keeps some of
+// them, the simulator takes them; or all is well.
 std::string DiagnoseRelay(const RelayStatsContext& context);
+
+// A line on trouble that has passed (link failures, failed exchanges, while the exchanges
+// succeed now), or "" when there is none or the sentence is about it.
+std::string DiagnosisDetail(const RelayStatsContext& context);
 
 // The counters, one topic per line, times as "N s ago".
 std::string RenderRelayStats(const RelayStats& stats, std::uint64_t nowMs);

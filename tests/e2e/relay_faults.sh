@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The relay against a simulator module that goes away or goes wrong, and against bad files, bad
-# folders and a second relay: each row runs the headless skyrelay with skyrelay-sim and
+# folders, a full /dev/shm and a second relay: each row runs the headless skyrelay with skyrelay-sim and
 # skyrelay-session in a world of its own and checks that the relay survives, keeps "AIFile" exact
 # and still shuts down properly. Without a row name every row runs, side by side.
 # Usage: relay_faults.sh BIN_DIR [ROW...]
@@ -8,11 +8,25 @@ set -euo pipefail
 bin="$1"
 shift
 rows=(sim_killed sim_reply0 sim_garble sim_silent aifile_small aifile_large garbage_settings
-    garbage_cfg config_readonly config_missing second_relay)
+    garbage_cfg config_readonly config_missing second_relay shm_full)
 
 if [ $# -eq 0 ]; then
     source "$(dirname "$0")/rows.bash"
     run_rows_side_by_side "$0" "$bin" "${rows[@]}"
+fi
+
+# shm_full runs in a mount namespace of its own, over a small /dev/shm of its own.
+if [ "$1" = shm_full ] && [ -z "${SKYRELAY_SMALL_SHM:-}" ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "SKIP: shm_full: mounting a small /dev/shm needs root"
+        exit 0
+    fi
+    if ! unshare -m --propagation private true 2>/dev/null; then
+        echo "SKIP: shm_full: no private mount namespace here (unshare -m)"
+        exit 0
+    fi
+    exec env SKYRELAY_SMALL_SHM=1 unshare -m --propagation private sh -c \
+        'mount -t tmpfs -o size=256k tmpfs /dev/shm && exec bash "$0" "$@"' "$0" "$bin" shm_full
 fi
 
 source "$(dirname "$0")/relay_stack.bash"
@@ -183,6 +197,10 @@ sim_killed)
     wait_bravo_picture
     [ "$(count_lines "$work/sim2.log" '^write 0x1F80 ')" -eq 0 ] ||
         fail "the new simulator received traffic"
+    # What the user is told: the window the relay talks to is not the new simulator's.
+    sentence="$("$bin/skyrelay-aifile" --stats | head -n 1)"
+    [ "$sentence" = "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to \
+the old window: restart Skyrelay." ] || fail "skyrelay-aifile --stats said: $sentence"
     # Every counted failure from the fourth on empties the status line again.
     [ "$(head -n 3 "$work/relay.err")" = "path: $fs_dir
 status: FS Detected
@@ -334,7 +352,8 @@ FSPath=%s\r' "$fs_dir")" ] || fail "Skyrelay.ini: $(od -c "$SKYRELAY_CONFIG_DIR/
     ;;
 second_relay)
     # A second relay beside the first: both join and both write the one "AIFile"; when the relay
-    # that made "AIFile" ends, the other one's picture stays readable by name.
+    # that made "AIFile" ends, the other one's picture stays readable by name. The counter block
+    # stays the first relay's: the second runs without one and says so once.
     prepare_world
     rm -f "$aifile"
     start_connected
@@ -347,6 +366,16 @@ second_relay)
     join_tcp relay2
     [ "$(count_lines "$work/session.out" '^joined: aai \(player [0-9]+, remote\)$')" -eq 2 ] ||
         fail "the session does not show both relays"
+    sleep 2 # the second relay's pump has run
+    line='skyrelay: no counters in "SkyrelayStats": another Skyrelay that is running uses it'
+    [ "$(grep -cxF -- "$line" "$work/relay2.err")" -eq 1 ] ||
+        fail "the second relay's lines: $(cat "$work/relay2.err")"
+    "$bin/skyrelay-aifile" --stats --json >"$work/stats.json"
+    python3 - "$work/stats.json" "$relay_pid" <<'EOF' || fail "the counters: $(cat "$work/stats.json")"
+import json, sys
+stats = json.load(open(sys.argv[1]))["stats"]
+sys.exit(0 if (stats["processId"], stats["running"], stats["joins"]) == (int(sys.argv[2]), 1, 1) else 1)
+EOF
     exit_relay Exit ""
     zero_aifile 2>/dev/null || fail "\"AIFile\" is gone while the second relay runs"
     wait_bravo_picture
@@ -354,6 +383,26 @@ second_relay)
     printf 'Exit\n' >&4
     wait_relay_exit
     [ "$relay_status" -eq 0 ] || fail "the second relay exited with status $relay_status"
+    ;;
+shm_full)
+    # The relay starts with /dev/shm full: neither "AIFile" (the message box of a mapping that
+    # cannot be made) nor the counter block (one line) can be made, and neither becomes a SIGBUS
+    # at the first write. The relay runs on, and finds the simulator once there is room.
+    prepare_world
+    rm -f "$aifile"
+    cat /dev/zero >/dev/shm/filler 2>/dev/null || true
+    start_sim_as sim
+    start_relay
+    sleep 5 # the dialog is up, its first update written and detection tried twice
+    kill -0 "$relay_pid" 2>/dev/null || fail "the relay died with /dev/shm full"
+    check_status_lines "path: $fs_dir
+box: No comunication file Mapping
+skyrelay: no counters in \"SkyrelayStats\": No space left on device"
+    rm -f /dev/shm/filler
+    wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "simulator detection"
+    say Exit
+    wait_relay_exit
+    [ "$relay_status" -eq 0 ] || fail "the relay exited with status $relay_status"
     ;;
 *)
     fail "unknown row $row"

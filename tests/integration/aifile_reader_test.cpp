@@ -252,6 +252,7 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     relayStats.attemptsIpx = 1;
     relayStats.attemptsFailed = 2;
     relayStats.droppedSlow = 3;
+    relayStats.droppedTableFull = 4;
     PublishRelayStats();
     ReaderRun run = RunReader({"--stats", "--json"});
     EXPECT_EQ(run.status, 0) << run.err;
@@ -263,6 +264,9 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
               std::string::npos);
     EXPECT_NE(run.out.find(",\"attemptsFailed\":2,"), std::string::npos);
     EXPECT_NE(run.out.find(",\"droppedSlow\":3,"), std::string::npos);
+    run = RunReader({"--stats"});
+    EXPECT_NE(run.out.find("3 at 30 knots or less, 4 table full (7 in all)\n"), std::string::npos)
+        << run.out;
 
     // Released at exit: nothing left to read.
     ReleaseRelayStats();

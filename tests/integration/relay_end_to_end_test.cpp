@@ -5,7 +5,7 @@
 #include "session_host_helpers.h"
 
 #include "state/relay_state.h"
-#include "traffic/relay_stats.h"
+#include "traffic/relay_stats_text.h"
 #include "traffic/session_messages.h"
 #include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"
@@ -295,7 +295,8 @@ TEST(RelayEndToEnd, AutomaticConnectionPublishesTheFirstAircraftAndClearsTheBloc
     EXPECT_EQ(Records(after, 2), expectedRecords);
 }
 
-// The relay's counter block as another program reads it; nullopt while there is none.
+// The relay's counter block as another program reads it, one update whole; nullopt while there is
+// none.
 std::optional<RelayStats> ReadCounters(const std::string& name) {
     int fd = shm_open(name.c_str(), O_RDONLY, 0);
     if (fd < 0)
@@ -303,8 +304,11 @@ std::optional<RelayStats> ReadCounters(const std::string& name) {
     std::optional<RelayStats> stats;
     void* view = mmap(nullptr, sizeof(RelayStats), PROT_READ, MAP_SHARED, fd, 0);
     if (view != MAP_FAILED) {
-        stats.emplace();
-        std::memcpy(&*stats, view, sizeof *stats);
+        std::vector<std::uint8_t> bytes;
+        if (CopyRelayStats(view, sizeof(RelayStats), bytes, nullptr)) {
+            stats.emplace();
+            std::memcpy(&*stats, bytes.data(), sizeof *stats);
+        }
         munmap(view, sizeof(RelayStats));
     }
     close(fd);
@@ -400,8 +404,9 @@ TEST(RelayEndToEnd, CountersFollowTheScriptedSessionExactly) {
     EXPECT_EQ(s.running, 1);
     EXPECT_EQ(run.sentence,
               "Not in a session: it ended (the simulator ended its multiplayer session) and "
-              "Skyrelay does not join again by itself: choose Multiplayer > TCP/IP or IPX/SPX, or "
-              "restart Skyrelay.");
+              "Skyrelay does not join again by itself, and Multiplayer connect is grayed in "
+              "automatic mode: restart Skyrelay, or turn \"Manual connect only\" on and choose "
+              "Multiplayer connect > TCP/IP.");
     // Released at exit: the name is gone with the relay.
     EXPECT_FALSE(run.after.has_value());
 }

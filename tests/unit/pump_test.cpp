@@ -55,6 +55,7 @@ class Pump : public ::testing::Test {
         ResetSimLinkState();
         ResetSharedTrafficBlock();
         ResetPumpState();
+        ResetRelayStats();
         mainDialog = fake::MainWindow();
         sessionEvent = plat::CreateSessionEvent();
         std::strcpy(playerName, "Me");
@@ -190,6 +191,7 @@ TEST_F(Pump, FailedExchangesHoldTheDrainUntilTheSimulatorIsBack) {
     fake::SilenceModule(-1);
     TicksThatPublished(1, 4); // the publication of tick 4 fails
     EXPECT_EQ(lastExchangeResult, SimLinkResult::SendError);
+    EXPECT_EQ(relayStats.lastSendError, fake::ErrorTimeout); // kept for the diagnosis
 
     // Meanwhile nothing is taken from the session; the same entry is retried at each publication.
     fake::QueueMessage(Position(), 8);

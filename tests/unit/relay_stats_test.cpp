@@ -1,6 +1,7 @@
 // The counter block: its bytes as other programs read them, the reader's refusals, the diagnosis
 // sentence for each state of the chain, and a relay that runs the same with or without the block.
 #include "platform/fake/fake.h"
+#include "platform/fake/fake_directplay.h"
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_settings_store.h"
 #include "platform/fake/fake_shared_memory.h"
@@ -19,8 +20,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -169,9 +172,24 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
          "Skyrelay is not running: start it, then look again."},
         {"process gone", true, false, [](RelayStats&) {},
          "Skyrelay is not running: start it, then look again."},
-        {"link stopped", true, true, [](RelayStats& s) { s.linkFailureCount = 3; },
-         "The link to the simulator failed 3 times and Skyrelay stopped looking for it: restart "
-         "the simulator, then Skyrelay."},
+        {"link stopped", true, true,
+         [](RelayStats& s) {
+             s.simDetected = 0;
+             s.inSession = 0;
+             s.linkFailureCount = 3;
+         },
+         "The simulator is not found, and the link to it failed 3 times: Skyrelay stops looking "
+         "for it at the next failure, if it has not already: restart the simulator, then "
+         "Skyrelay."},
+        {"healed while traffic flows", true, true,
+         [](RelayStats& s) {
+             s.linkFailureCount = 3;
+             s.exchangesFailed[12] = 3;
+             s.lastSendError = 1460;
+         },
+         "All is well: 1 aircraft, last published 3 s ago.\nEarlier the link to the simulator "
+         "failed 3 times; 3 exchanges with it failed (the last failed send: system error 1460); "
+         "it works now."},
         {"no simulator", true, true,
          [](RelayStats& s) {
              s.simDetected = 0;
@@ -192,24 +210,34 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
              s.inSession = 0;
              s.manualConnectOnly = 1;
          },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer > TCP/IP "
-         "or IPX/SPX)."},
+         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
+         "TCP/IP or IPX/SPX)."},
         {"no SquawkBox", true, true,
          [](RelayStats& s) {
              s.inSession = 0;
              s.usingSquawkBox = 0;
          },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer > TCP/IP "
-         "or IPX/SPX); automatic connection needs \"Using SquawkBox\" on and \"Manual connect "
+         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
+         "TCP/IP or IPX/SPX); automatic connection needs \"Using SquawkBox\" on and \"Manual "
+         "connect "
          "only\" off."},
-        {"session ended", true, true,
+        {"session ended, manual", true, true,
          [](RelayStats& s) {
              s.inSession = 0;
+             s.manualConnectOnly = 1;
              s.lastEnding = 4118;
          },
          "Not in a session: it ended (the simulator ended its multiplayer session) and Skyrelay "
-         "does not join again by itself: choose Multiplayer > TCP/IP or IPX/SPX, or restart "
-         "Skyrelay."},
+         "does not join again by itself: choose Multiplayer connect > TCP/IP or IPX/SPX, or "
+         "restart Skyrelay if they are grayed."},
+        {"session ended, automatic", true, true,
+         [](RelayStats& s) {
+             s.inSession = 0;
+             s.lastEnding = 49;
+         },
+         "Not in a session: it ended (the session was lost) and Skyrelay does not join again by "
+         "itself, and Multiplayer connect is grayed in automatic mode: restart Skyrelay, or turn "
+         "\"Manual connect only\" on and choose Multiplayer connect > TCP/IP."},
         {"nothing heard", true, true,
          [](RelayStats& s) {
              s.positionMessages = 0;
@@ -219,6 +247,9 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
          "machine, with other pilots in it?"},
         {"silent since", true, true, [](RelayStats& s) { s.lastMessageMs = 85000; },
          "Connected, but nothing heard for 15 s: is a multiplayer session running on this "
+         "machine, with other pilots in it?"},
+        {"silent exactly 10 s", true, true, [](RelayStats& s) { s.lastMessageMs = 90000; },
+         "Connected, but nothing heard for 10 s: is a multiplayer session running on this "
          "machine, with other pilots in it?"},
         {"all slow", true, true, [](RelayStats& s) { s.positionsRecorded = 0; },
          "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
@@ -230,6 +261,39 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
          },
          "50 position messages heard, all dropped: they carry the user's own name (PLAYER_NAME in "
          "FS2002.cfg), and the user's own aircraft is not shown."},
+        {"two reasons tied: the first listed", true, true,
+         [](RelayStats& s) {
+             s.positionsRecorded = 0;
+             s.droppedOwnName = 10;
+         },
+         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
+         "aircraft taxiing or parked do not appear."},
+        // The relay takes nothing from the session while the simulator refuses: the silence
+        // since is not the sentence.
+        {"simulator started again", true, true,
+         [](RelayStats& s) {
+             s.lastMessageMs = 60000;
+             s.exchangesFailed[12] = 5;
+             s.lastExchangeResult = 12;
+             s.lastSendError = 1400;
+         },
+         "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old "
+         "window: restart Skyrelay."},
+        {"access denied", true, true,
+         [](RelayStats& s) {
+             s.lastExchangeResult = 12;
+             s.lastSendError = 5;
+         },
+         "Skyrelay and FS2002 run with different rights (one as administrator): start both the "
+         "same way."},
+        {"timed out", true, true,
+         [](RelayStats& s) {
+             s.lastExchangeResult = 12;
+             s.lastSendError = 1460;
+         },
+         "FS2002 does not answer: the last exchange timed out, and Skyrelay waits up to 18.9 s "
+         "for each aircraft (9 sends of up to 2 s): is FS2002 loading a flight, showing a dialog, "
+         "or hung?"},
         {"refused", true, true,
          [](RelayStats& s) {
              s.exchangesFailed[13] = 2;
@@ -243,7 +307,10 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
         RelayStats stats = WorkingRelay();
         row.change(stats);
         RelayStatsContext context{row.block ? &stats : nullptr, row.processRunning, 100000};
-        EXPECT_EQ(DiagnoseRelay(context), row.sentence) << row.what;
+        std::string said = DiagnoseRelay(context);
+        if (std::string detail = DiagnosisDetail(context); !detail.empty())
+            said += "\n" + detail;
+        EXPECT_EQ(said, row.sentence) << row.what;
     }
 }
 
@@ -254,9 +321,9 @@ struct Seen {
     std::vector<std::string> status;
 };
 
-Seen RunRelayWithTwoAttempts(bool blockFails) {
+// A fresh process with these settings and the simulator running.
+void FreshRelay(const std::string& settings) {
     fake::ResetAll();
-    fake::FailCounterBlock(blockFails);
     ResetRelayState();
     ResetSchedulerState();
     ResetJoinState();
@@ -268,10 +335,23 @@ Seen RunRelayWithTwoAttempts(bool blockFails) {
     ResetPumpState();
     ResetRelayStats();
     fake::SetProcessId(321);
-    fake::SetProfileFile("Skyrelay.ini", "[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\n");
+    fake::SetProfileFile("Skyrelay.ini", settings);
     fake::AddWindow("UIPCMAIN");
     fake::SetModuleU32(0x3304, 0x19980005);
     fake::SetModuleU32(0x3308, 0xFADE0000);
+}
+
+RelayStats BlockNow() {
+    RelayStats seen{};
+    std::vector<std::uint8_t> bytes = fake::CounterBlockBytes(RelayStatsBlockName);
+    if (bytes.size() == sizeof seen)
+        std::memcpy(&seen, bytes.data(), sizeof seen);
+    return seen;
+}
+
+Seen RunRelayWithTwoAttempts(bool blockFails) {
+    FreshRelay("[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\n");
+    fake::FailCounterBlock(blockFails);
     fake::WhileMainDialogRuns([](plat::Window, plat::DialogHandler&) {
         fake::FireTimer(DetectTimer);
         fake::FireTimer(AutoConnectTimer);
@@ -304,6 +384,93 @@ TEST(RelayStatsBlock, CountsAttemptsAndIsReleasedAtExitAndARelayWithoutItBehaves
     Seen without = RunRelayWithTwoAttempts(true);
     EXPECT_EQ(without.boxes, with.boxes);
     EXPECT_EQ(without.status, with.status);
+}
+
+// Each point at which the relay's state changes reaches the block by itself, in manual mode, where
+// no other timer runs to publish it later.
+TEST(RelayStatsBlock, TheBlockFollowsEachChangeAtOnce) {
+    struct Row {
+        const char* what;
+        void (*act)(plat::DialogHandler& dialog);
+        std::string (*seen)(const RelayStats& s);
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"the end of the dialog's initialisation", [](plat::DialogHandler&) {},
+         [](const RelayStats& s) {
+             return "running " + std::to_string(s.running) + ", Using SquawkBox " +
+                    std::to_string(s.usingSquawkBox) + ", Manual connect only " +
+                    std::to_string(s.manualConnectOnly);
+         },
+         "running 1, Using SquawkBox 1, Manual connect only 1"},
+        {"a detection tick in manual mode",
+         [](plat::DialogHandler&) { fake::FireTimer(DetectTimer); },
+         [](const RelayStats& s) { return "detected " + std::to_string(s.simDetected); },
+         "detected 1"},
+        {"an option toggled while no timer fires",
+         [](plat::DialogHandler& dialog) { dialog.OnCommand(UsingSquawkBoxCommand); },
+         [](const RelayStats& s) { return "Using SquawkBox " + std::to_string(s.usingSquawkBox); },
+         "Using SquawkBox 0"},
+        {"a join from the menu",
+         [](plat::DialogHandler& dialog) {
+             fake::Sessions().push_back({dp::GUID{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}}, "FS2002"});
+             dialog.OnCommand(TcpIpCommand);
+         },
+         [](const RelayStats& s) {
+             return "attempts " + std::to_string(s.attemptsTcp) + ", joined " +
+                    std::to_string(s.joins) + ", in a session " + std::to_string(s.inSession);
+         },
+         "attempts 1, joined 1, in a session 1"},
+    };
+    for (const Row& row : rows) {
+        FreshRelay("[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\nManualConnect=1\r\n");
+        std::string seen;
+        fake::WhileMainDialogRuns([&](plat::Window, plat::DialogHandler& dialog) {
+            row.act(dialog);
+            seen = row.seen(BlockNow()); // before the exit publishes everything once more
+        });
+        EXPECT_EQ(RunRelayApplication(), 0);
+        fake::WhileMainDialogRuns(nullptr);
+        EXPECT_EQ(seen, row.expected) << row.what;
+    }
+}
+
+// The relay writes the block as fast as it can while a reader copies it: no copy the reader
+// accepts mixes two updates. Each update keeps pairs of fields equal, and a 64-bit time whose
+// halves are equal.
+TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
+    std::vector<std::uint8_t> view(RelayStatsSize);
+    RelayStats record = WorkingRelay();
+    record.positionsRecorded = record.positionMessages;
+    record.lastMessageMs = std::uint64_t{record.positionMessages} << 32 | record.positionMessages;
+    WriteRelayStatsView(view.data(), record);
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (std::uint32_t n = 1; !done.load(std::memory_order_relaxed); ++n) {
+            record.positionMessages = n;
+            record.positionsRecorded = n;
+            record.lastMessageMs = std::uint64_t{n} << 32 | n;
+            WriteRelayStatsView(view.data(), record);
+        }
+    });
+    int changes = 0; // accepted copies that differ from the one before: reads between updates
+    int mixed = 0;
+    std::uint64_t previous = 0;
+    std::vector<std::uint8_t> bytes;
+    for (int read = 0; read < 10000 || changes < 1000; ++read) {
+        if (!CopyRelayStats(view.data(), view.size(), bytes, nullptr))
+            continue;
+        RelayStats s{};
+        std::memcpy(&s, bytes.data(), sizeof s);
+        std::uint64_t n = s.positionMessages;
+        changes += n != previous ? 1 : 0;
+        previous = n;
+        if (s.positionsRecorded != n || s.lastMessageMs != (n << 32 | n) || s.sequence % 2 != 0)
+            ++mixed;
+    }
+    done = true;
+    writer.join();
+    EXPECT_EQ(mixed, 0);
 }
 
 } // namespace

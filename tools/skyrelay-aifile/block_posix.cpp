@@ -34,7 +34,7 @@ std::string BlockName(const char* base) {
 }
 
 Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
-                       std::vector<std::uint8_t>& bytes, std::string& error) {
+                       std::vector<std::uint8_t>& bytes, std::string& error, CopyBlock copy) {
     bytes.clear();
     int fd = shm_open(name.c_str(), O_RDONLY, 0);
     if (fd < 0) {
@@ -58,8 +58,16 @@ Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
             return Outcome::Failed;
         }
         const auto* first = static_cast<const std::uint8_t*>(view);
-        bytes.assign(first, first + std::min(size, maxSize));
+        bool copied = true;
+        if (copy != nullptr)
+            copied = copy(view, size, bytes, &error);
+        else
+            bytes.assign(first, first + std::min(size, maxSize));
         munmap(view, size);
+        if (!copied) {
+            close(fd);
+            return Outcome::Failed;
+        }
     }
     close(fd);
     return Outcome::Read;
@@ -99,8 +107,21 @@ void SleepOneSecond() {
     }
 }
 
+void PauseBriefly() {
+    struct timespec pause {
+        0, 1'000'000
+    };
+    nanosleep(&pause, nullptr);
+}
+
 bool OutputRedraws() {
     return isatty(STDOUT_FILENO) == 1;
 }
+
+bool ConsoleIsOwn() {
+    return false; // a terminal stays open after its program ends
+}
+
+void WaitForKey() {}
 
 } // namespace aifile

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace aifile {
 namespace {
@@ -40,7 +41,7 @@ std::string BlockName(const char* base) {
 }
 
 Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
-                       std::vector<std::uint8_t>& bytes, std::string& error) {
+                       std::vector<std::uint8_t>& bytes, std::string& error, CopyBlock copy) {
     bytes.clear();
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str());
     if (mapping == nullptr) {
@@ -61,10 +62,14 @@ Outcome ReadBlockBytes(const std::string& name, std::size_t maxSize,
     std::size_t size =
         VirtualQuery(view, &region, sizeof region) == sizeof region ? region.RegionSize : 0;
     const auto* first = static_cast<const std::uint8_t*>(view);
-    bytes.assign(first, first + std::min(size, maxSize));
+    bool copied = true;
+    if (copy != nullptr)
+        copied = copy(view, size, bytes, &error);
+    else
+        bytes.assign(first, first + std::min(size, maxSize));
     UnmapViewOfFile(view);
     CloseHandle(mapping);
-    return Outcome::Read;
+    return copied ? Outcome::Read : Outcome::Failed;
 }
 
 std::uint64_t MonotonicNow() {
@@ -95,6 +100,36 @@ void SleepOneSecond() {
         WaitForSingleObject(wakeUp, 1000);
     else
         Sleep(1000);
+}
+
+void PauseBriefly() {
+    Sleep(1);
+}
+
+bool ConsoleIsOwn() {
+    // A console that holds only this process was made for it. Output or input that is not the
+    // console means another program reads and types.
+    DWORD mode = 0;
+    DWORD processes[2] = {};
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) &&
+           GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+           GetConsoleProcessList(processes, 2) == 1;
+}
+
+void WaitForKey() {
+    std::fputs("\nPress any key to close this window.", stdout);
+    std::fflush(stdout);
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    GetConsoleMode(input, &mode);
+    SetConsoleMode(input, 0); // a key, not a line
+    FlushConsoleInputBuffer(input);
+    INPUT_RECORD record{};
+    DWORD read = 0;
+    while (ReadConsoleInputA(input, &record, 1, &read) && read == 1)
+        if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown)
+            break;
+    SetConsoleMode(input, mode);
 }
 
 bool OutputRedraws() {

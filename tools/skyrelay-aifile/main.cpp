@@ -31,6 +31,9 @@ const char* const usageHead =
     "  --json    print each read as one JSON object on one line: state, recordCount, records,\n"
     "            warnings (with --stats: diagnosis and stats)\n"
     "  --help    print this help\n"
+    "\n"
+    "Started in a console window of its own (from Explorer), it prints what --stats prints and\n"
+    "waits for a key before the window closes.\n"
     "\n";
 const char* const usageTail =
     "Exit status: 0 after a read, 1 when there is no block or it cannot be read, 2 for a wrong\n"
@@ -50,10 +53,16 @@ struct StatsRead {
     RelayStatsContext context; // the diagnosis's input
 };
 
+// The counter block is copied whole from one update, with a short pause between tries.
+bool CopyStats(const void* view, std::size_t viewSize, std::vector<std::uint8_t>& bytes,
+               std::string* error) {
+    return CopyRelayStats(view, viewSize, bytes, error, aifile::PauseBriefly);
+}
+
 StatsRead ReadStats(const std::string& name) {
     StatsRead read;
     std::vector<std::uint8_t> bytes;
-    read.outcome = aifile::ReadBlockBytes(name, RelayStatsSize, bytes, read.error);
+    read.outcome = aifile::ReadBlockBytes(name, RelayStatsSize, bytes, read.error, CopyStats);
     read.context.nowMs = aifile::MonotonicNow();
     if (read.outcome != aifile::Outcome::Read)
         return read;
@@ -80,14 +89,14 @@ std::string StatsText(const std::string& name, bool json, int* status) {
     if (json)
         return RenderRelayStatsJson(read.context) + "\n";
     std::string text = DiagnoseRelay(read.context) + "\n";
+    if (std::string detail = DiagnosisDetail(read.context); !detail.empty())
+        text += detail + "\n";
     if (read.context.stats != nullptr)
         text += "\n" + RenderRelayStats(*read.context.stats, read.context.nowMs);
     return text;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv, bool ownConsole) {
     bool watch = false;
     bool json = false;
     bool stats = false;
@@ -108,6 +117,10 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+
+    // Started from Explorer, with no one to give options: what a user there wants to know.
+    if (ownConsole && argc == 1)
+        stats = true;
 
     const std::string name = aifile::BlockName();
     const std::string statsName = aifile::BlockName(RelayStatsBlockName);
@@ -171,4 +184,15 @@ int main(int argc, char** argv) {
             aifile::SleepOneSecond();
     } while (watch && !aifile::Interrupted());
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool ownConsole = aifile::ConsoleIsOwn();
+    int status = Run(argc, argv, ownConsole);
+    // Its window would close before the output could be read.
+    if (ownConsole)
+        aifile::WaitForKey();
+    return status;
 }

@@ -61,7 +61,8 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
     auto& bytes = state.byName[name];
     if (!bytes)
         bytes = std::make_shared<std::vector<std::uint8_t>>(size, 0);
-    if (bytes->size() < size)
+    // A block that is open (another relay's) is left alone.
+    if (bytes->size() < size || state.open.count(bytes->data()) != 0)
         return nullptr;
     state.open[bytes->data()] = bytes;
     return bytes->data();

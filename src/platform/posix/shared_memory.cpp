@@ -1,11 +1,15 @@
 // Named shared memory on POSIX shared memory objects. As on Windows, a mapping stays open by name
 // while a handle to it is open: every handle holds a shared lock on its object, and the creating
 // process unlinks the name when it closes its handle only if no other handle holds one; processes
-// that still have it mapped keep their view.
+// that still have it mapped keep their view. Every object made gets its storage at once, as a
+// paging-file mapping is committed when it is made: a full /dev/shm then fails the creation,
+// instead of killing the process with SIGBUS at its first write to the view.
 #include "platform/shared_memory.h"
 #include "platform/posix/posix_backend.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -26,6 +30,24 @@ namespace {
 plat::Mapping Hold(int fd, const std::string& posixName, bool created) {
     flock(fd, LOCK_SH);
     return new plat::MappingObject{fd, posixName, created};
+}
+
+// Gives the object at least `size` bytes of storage now. Returns 0, or the errno value (ENOSPC
+// when the file system is full).
+int Reserve(int fd, std::size_t size) {
+    int error = 0;
+    do
+        error = posix_fallocate(fd, 0, static_cast<off_t>(size));
+    while (error == EINTR);
+    if (error != EOPNOTSUPP && error != ENOSYS)
+        return error;
+    // A file system that cannot reserve storage: the size alone, as the only thing left to do.
+    struct stat info {};
+    if (fstat(fd, &info) != 0)
+        return errno;
+    if (static_cast<std::size_t>(info.st_size) >= size)
+        return 0;
+    return ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
 }
 
 // Sizes of the views this process mapped, for the unmap.
@@ -66,7 +88,7 @@ Mapping CreateNamedMapping(const char* name, std::uint32_t size, bool* alreadyEx
     if (fd < 0)
         return nullptr;
     // A new object is empty; growing it fills it with zeros.
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+    if (Reserve(fd, size) != 0) {
         close(fd);
         shm_unlink(posixName.c_str());
         return nullptr;
@@ -132,11 +154,16 @@ namespace {
 struct CounterBlock {
     std::string name; // the POSIX name
     std::size_t size; // bytes mapped
-    bool created;     // this process made it and removes it at the close
+    int fd;           // kept open: its exclusive lock marks the block as in use
 };
 std::map<void*, CounterBlock>& CounterBlocks() {
     static std::map<void*, CounterBlock> blocks;
     return blocks;
+}
+
+// The one line a relay without its counter block writes.
+void WithoutCounters(const char* name, const std::string& why) {
+    std::fprintf(stderr, "skyrelay: no counters in \"%s\": %s\n", name, why.c_str());
 }
 
 } // namespace
@@ -150,26 +177,34 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
     bool created = true;
     int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
     if (fd < 0 && errno == EEXIST) {
-        // A block left by a relay that did not exit: taken over when it is large enough.
         created = false;
         fd = shm_open(posixName.c_str(), O_RDWR, 0);
     }
-    if (fd < 0)
+    if (fd < 0) {
+        WithoutCounters(name, std::strerror(errno));
         return nullptr;
-    struct stat info {};
-    bool fits = created ? ftruncate(fd, static_cast<off_t>(size)) == 0
-                        : fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= size;
-    void* view = fits ? mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0) : MAP_FAILED;
-    close(fd);
+    }
+    // The relay that uses a block holds it locked until it closes it, or dies: a block that is
+    // locked belongs to a running relay and is left alone; one left unlocked is taken over.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        WithoutCounters(name, "another Skyrelay that is running uses it");
+        return nullptr;
+    }
+    int error = Reserve(fd, size);
+    void* view =
+        error != 0 ? MAP_FAILED : mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (view == MAP_FAILED) {
+        WithoutCounters(name, std::strerror(error != 0 ? error : errno));
         if (created)
             shm_unlink(posixName.c_str());
+        close(fd);
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(viewsLock);
     // Taken over, the name is removed at the close as if this process had made it: the block
     // then no longer outlives the relay that uses it.
-    CounterBlocks()[view] = CounterBlock{posixName, size, true};
+    CounterBlocks()[view] = CounterBlock{posixName, size, fd};
     return view;
 }
 
@@ -184,8 +219,9 @@ void CloseCounterBlock(void* view) {
         CounterBlocks().erase(it);
     }
     munmap(view, block.size);
-    if (block.created)
-        shm_unlink(block.name.c_str());
+    // The name goes before the lock, so that no other relay takes over a block on its way out.
+    shm_unlink(block.name.c_str());
+    close(block.fd);
 }
 
 } // namespace plat

@@ -60,10 +60,16 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
     DWORD lastError = GetLastError();
     HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                         static_cast<DWORD>(size), name);
+    // A mapping lives while a handle to it is open: one that exists already belongs to another
+    // Skyrelay that is running, and is left alone.
+    if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(mapping);
+        mapping = nullptr;
+    }
     void* view = nullptr;
     if (mapping != nullptr) {
         view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-        // An existing mapping of that name made smaller by someone else is not ours to write.
+        // A view smaller than the block (the system's doing, not ours) is not written.
         MEMORY_BASIC_INFORMATION region{};
         if (view != nullptr && (VirtualQuery(view, &region, sizeof region) != sizeof region ||
                                 region.RegionSize < size)) {
