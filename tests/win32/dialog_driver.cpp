@@ -28,7 +28,7 @@ constexpr char Usage[] =
     "syscommand=ID\n"
     "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
     "stats=FILE  still=MS\n"
-    "       picture=HEX  reader=FILE  idle  exited  exited=HEX\n"
+    "       picture=HEX  reader=FILE  idle  simagain  exited  exited=HEX\n"
     "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
     "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
     "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
@@ -37,6 +37,7 @@ constexpr char Usage[] =
     "picture=HEX: \"AIFile\" holds these bytes, then zeros, as if the relay had written them.\n"
     "reader=FILE: read_aifile.exe, the example reader, reads both blocks into FILE.\n"
     "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
+    "simagain: the simulator started by sim= is ended and started again: a new window.\n"
     "exited=HEX: as exited, with the records starting with these bytes instead of zeros.\n";
 
 constexpr DWORD WaitMs = 8000;          // by default, for any one thing to appear or change
@@ -50,6 +51,7 @@ constexpr int BoxTextControl = 0xFFFF; // the message box's text
 DWORD waitLimitMs = WaitMs;
 PROCESS_INFORMATION relay{};
 PROCESS_INFORMATION sim{};
+std::string simCommand; // the sim= step's program and arguments, for simagain
 HWND mainDialog = nullptr;
 HANDLE aiFile = nullptr;
 unsigned char* aiView = nullptr;
@@ -166,7 +168,20 @@ void StartSim(const std::string& step, const std::string& value) {
     if (end == std::string::npos)
         Fail(step, "no .exe program");
     end += 4;
+    simCommand = value;
     Start(step, value.substr(0, end), end < value.size() ? value.substr(end + 1) : "", &sim);
+}
+
+// The simulator ends as if killed, and the same program starts again with a window of its own.
+void RestartSim(const std::string& step) {
+    if (sim.hProcess == nullptr)
+        Fail(step, "no simulator was started");
+    TerminateProcess(sim.hProcess, 3);
+    WaitForSingleObject(sim.hProcess, 5000);
+    CloseHandle(sim.hProcess);
+    CloseHandle(sim.hThread);
+    sim = PROCESS_INFORMATION{};
+    StartSim(step, simCommand);
 }
 
 // What another process reads in "AIFile" (or with --stats, in the relay's counters): the
@@ -450,6 +465,8 @@ void RunStep(const char* program, const std::string& step) {
         PutPicture(step, value);
     else if (name == "reader")
         ReadAiFile(step, value, "", "read_aifile.exe");
+    else if (name == "simagain")
+        RestartSim(step);
     else if (name == "still")
         CheckStill(step, std::strtoul(value.c_str(), nullptr, 0));
     else if (name == "exited")

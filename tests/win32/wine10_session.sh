@@ -9,8 +9,9 @@
 # TCP/IP command, driven from outside by dialog_driver.exe, with skyrelay-sim.exe as the
 # simulator: the peers' positions must reach the simulator's log and "AIFile" (read by
 # skyrelay-aifile.exe in another process) byte for byte, the slow peer and the one flying under
-# the user's own name never, and the session lost must stop the pump. Wine's null display driver
-# gives the windows a desktop; no X server is needed.
+# the user's own name never, and the session lost must stop the pump. Last, the simulator is
+# ended and started again under a joined relay, and skyrelay-aifile.exe --stats must say so.
+# Wine's null display driver gives the windows a desktop; no X server is needed.
 #
 # Usage: wine10_session.sh LINUX_BIN_DIR WINDOWS_BIN_DIR
 #   LINUX_BIN_DIR holds skyrelay-session (the debug preset's build/debug/bin), WINDOWS_BIN_DIR
@@ -119,6 +120,15 @@ EOF
     done
     echo "end"
 } >"$run_dir/relaymenu.txt"
+# The simulator started again under the relay: Bravo flies for 30 s.
+{
+    echo "join Bravo"
+    for _ in $(seq 1 120); do
+        echo "pos Bravo 655360 6553600 0x800 -10001750 536870912 -10 0"
+        echo "wait 250"
+    done
+    echo "end"
+} >"$run_dir/restart.txt"
 # What each relay round must leave, as "AIFile" stores it (little-endian float bits): latitude,
 # longitude, altitude, heading degrees, ground speed, vertical speed. Alpha: heading 359.65393,
 # 110.0 knots, -600.0 ft/min; Bravo: 180.00275, 194.0, 600.0.
@@ -172,8 +182,22 @@ inside() {
             command=0xE141 "exited=$records" >"$run_dir/$round.driver" 2>"$run_dir/$round.wine" ||
             echo "driver exit $?" >>"$run_dir/$round.driver"
     }
+    # Skyrelay.exe joined from its menu; the simulator is ended and started again with a window
+    # of its own, the relay's sends to the old window fail (from the fourth failure on the status
+    # line is emptied), and its counters are read.
+    restarted() {
+        local run='Z:\var\lib\skyrelay-wine10\run'
+        printf '[Skyrelay]\r\nFSPath=%s\\FS2002\r\nUsingSB=0\r\nManualConnect=0\r\n' "$run" \
+            >"$prefix/drive_c/windows/Skyrelay.ini"
+        wine_in_root timeout 120 wine "$state/run/dialog_driver.exe" "$run\\Skyrelay.exe" \
+            "sim=$run\\skyrelay-sim.exe --log $run\\$round.sim.log" start ready \
+            'status=FS Detected' command=154 limit=40000 'status=Connected to a session' \
+            "aifile=$run\\$round.aifile.json" simagain status= "stats=$run\\$round.stats.json" \
+            >"$run_dir/$round.driver" 2>"$run_dir/$round.wine" ||
+            echo "driver exit $?" >>"$run_dir/$round.driver"
+    }
     local round host_args client
-    for round in aircraft scenario menu rejoin relay relaymenu; do
+    for round in aircraft scenario menu rejoin relay relaymenu restart; do
         case $round in
         aircraft) host_args=(--aircraft 2) client=(probe --seconds 3) ;;
         scenario) host_args=(--scenario "$run_dir/scenario.txt") client=(probe --seconds 15) ;;
@@ -184,6 +208,7 @@ inside() {
             host_args=(--scenario "$run_dir/relaymenu.txt")
             client=(relay 0 "$bravo_shared" command=154)
             ;;
+        restart) host_args=(--scenario "$run_dir/restart.txt") client=(restarted) ;;
         esac
         "$session_bin" --directplay "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
         local host=$!
@@ -197,7 +222,7 @@ inside() {
 }
 export -f inside
 export wine10_root state run_dir session_bin
-timeout 300 unshare -n -m --propagation private bash -c inside || echo "namespace run ended with $?"
+timeout 420 unshare -n -m --propagation private bash -c inside || echo "namespace run ended with $?"
 # Whatever Wine left running, also after a time-out.
 timeout 20 chroot "$wine10_root" env WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true
 
@@ -225,7 +250,7 @@ PY
 }
 # The client's own DirectPlay must never have seen an unexpected reply (it breaks into the
 # debugger, exception 0x80000003) or crashed.
-for round in aircraft scenario menu rejoin relay relaymenu; do
+for round in aircraft scenario menu rejoin relay relaymenu restart; do
     if grep -E "No receipt event|code=80000003|Unhandled exception|WineDbg" "$run_dir/$round.wine" \
         "$run_dir/$round".{probe,driver} 2>/dev/null; then
         echo "FAIL: $round: the client's DirectPlay complained"
@@ -373,6 +398,20 @@ sent: position from Crawler, 58 bytes, to 1 players (48 messages in all)
 session closed: 48 messages sent'
 check_sim_log "$run_dir/relaymenu.sim.log" 040000000000b4c200003442cd3b03c20080c2005802427261766f00000000000000000000000000
 check_aifile_json "$run_dir/relaymenu.aifile.json" "$bravo_shared"
+
+# The simulator started again: the relay still sends to the window it found, which has gone.
+expect "$run_dir/restart.driver" "$relay_start
+ok command=154
+ok status=Connected to a session
+ok simagain
+ok status=
+ok stats=Z:\\var\\lib\\skyrelay-wine10\\run\\restart.stats.json"
+restart_sentence='FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old window: restart Skyrelay.'
+if ! grep -qF "{\"diagnosis\":\"$restart_sentence\"" "$run_dir/restart.stats.json" ||
+    ! grep -qF '"lastSendError":1400}' "$run_dir/restart.stats.json"; then
+    echo "FAIL: the counters after the restart: $(cat "$run_dir/restart.stats.json" 2>/dev/null)"
+    failures=$((failures + 1))
+fi
 
 if [ "$failures" -ne 0 ]; then
     echo "wine10_session: $failures checks failed (files in $run_dir)"
