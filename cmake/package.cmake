@@ -1,7 +1,6 @@
 # The Windows zips: `cpack -G ZIP` in a Windows build folder makes Skyrelay-<version>-win64.zip (or
 # -win32.zip) holding Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe and a README.txt for
-# Windows users, and docs/shared-blocks.md, include/skyrelay/shared_blocks.h and
-# examples/read_aifile.c for developers. scripts/package-windows.sh makes and checks both.
+# Windows users. scripts/package-windows.sh makes and checks both.
 if(NOT WIN32)
   return()
 endif()
