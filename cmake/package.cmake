@@ -17,6 +17,12 @@ endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/packaging/README.txt ${CMAKE_BINARY_DIR}/package/README.txt
                @ONLY NEWLINE_STYLE CRLF)
 install(FILES ${CMAKE_BINARY_DIR}/package/README.txt DESTINATION . COMPONENT programs)
+# For developers of programs that read the shared blocks: the page, the header and the example's
+# source, in the folders the page's links and build lines name.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/shared-blocks.md DESTINATION docs COMPONENT programs)
+install(FILES ${CMAKE_SOURCE_DIR}/include/skyrelay/shared_blocks.h DESTINATION include/skyrelay
+        COMPONENT programs)
+install(FILES ${CMAKE_SOURCE_DIR}/examples/read_aifile.c DESTINATION examples COMPONENT programs)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Skyrelay)

@@ -3,7 +3,8 @@
 # headless skyrelay, skyrelay-sim and skyrelay-session replaying a script, each its own process.
 # The relay detects the simulator, joins by itself, relays the one fast aircraft (never the slow
 # one) to the simulator and to "AIFile" with exactly the expected values, goes back to "FS
-# Detected" when the session is lost, keeps the last picture, and on Exit ends with status 0,
+# Detected" when the session is lost, keeps the last picture (which read_aifile and the Python
+# snippet of docs/shared-blocks.md read as skyrelay-aifile does), and on Exit ends with status 0,
 # leaving "AIFile" with both header words 0 and the records in place.
 # Usage: relay_automatic.sh BIN_DIR
 set -euo pipefail
@@ -58,6 +59,7 @@ check_sim_records "$(record_id_hex "$alpha_id")ffff1f420000b4c2b0274d45c0ff6e00a
 # The last picture stays after the session: heading 359.65393, ground speed 110.0, -600.0.
 alpha_shared="ffff1f42 0000b4c2 b0274d45 b4d3b343 0000dc42 000016c4"
 check_aifile_json 2 1 "${alpha_shared// /}"
+check_other_readers
 
 [ "$(cat "$work/relay.err")" = "path: $fs_dir
 status: FS Detected

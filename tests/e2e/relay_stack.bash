@@ -179,6 +179,31 @@ EOF
         fail "\"AIFile\" as skyrelay-aifile reads it"
 }
 
+# Other readers see what skyrelay-aifile sees of the same blocks: read_aifile, the example in C,
+# with the counters, and the Python snippet of docs/shared-blocks.md, taken from the page as it
+# stands with its Windows mapping swapped for the POSIX object.
+check_other_readers() {
+    local here
+    here="$(dirname "${BASH_SOURCE[0]}")"
+    "$bin/read_aifile" >"$work/read_aifile.out" || fail "read_aifile could not read"
+    python3 - "$here/../../docs/shared-blocks.md" "/dev/shm/${SKYRELAY_SHM_PREFIX}AIFile" \
+        >"$work/snippet.out" <<'EOF' || fail "the page's Python snippet"
+import sys
+page = open(sys.argv[1]).read()
+snippet = page.split("<!-- read-aifile-python -->\n```python\n", 1)[1].split("```", 1)[0]
+windows = 'mmap.mmap(-1, SIZE, tagname="AIFile", access=mmap.ACCESS_READ)'
+assert snippet.count(windows) == 1, "the snippet no longer maps \"AIFile\" as expected"
+posix = f"mmap.mmap(__import__('os').open({sys.argv[2]!r}, 0), SIZE, access=mmap.ACCESS_READ)"
+exec(snippet.replace(windows, posix))
+EOF
+    "$bin/skyrelay-aifile" --json >"$work/aifile.json" || fail "skyrelay-aifile could not read"
+    "$bin/skyrelay-aifile" --stats --json >"$work/stats.json" || fail "no counters"
+    python3 "$here/readers_agree.py" "$work/read_aifile.out" "$work/aifile.json" \
+        "$work/stats.json" || fail "read_aifile and skyrelay-aifile disagree"
+    python3 "$here/readers_agree.py" "$work/snippet.out" "$work/aifile.json" ||
+        fail "the page's Python snippet and skyrelay-aifile disagree"
+}
+
 # Checks the raw block: both header words and the first record's 24 float bytes (slot 0).
 check_aifile_bytes() {
     local header="$1" slot0="$2"

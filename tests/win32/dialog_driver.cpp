@@ -28,12 +28,14 @@ constexpr char Usage[] =
     "syscommand=ID\n"
     "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
     "stats=FILE  still=MS\n"
-    "       idle  simagain  exited  exited=HEX\n"
+    "       picture=HEX  reader=FILE  idle  simagain  exited  exited=HEX\n"
     "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
     "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
     "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
     "FILE.\n"
     "stats=FILE: skyrelay-aifile.exe --stats --json reads the relay's counters into FILE.\n"
+    "picture=HEX: \"AIFile\" holds these bytes, then zeros, as if the relay had written them.\n"
+    "reader=FILE: read_aifile.exe, the example reader, reads both blocks into FILE.\n"
     "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
     "simagain: the simulator started by sim= is ended and started again: a new window.\n"
     "exited=HEX: as exited, with the records starting with these bytes instead of zeros.\n";
@@ -182,14 +184,15 @@ void RestartSim(const std::string& step) {
     StartSim(step, simCommand);
 }
 
-// What another process reads in "AIFile" (or with --stats, in the relay's counters):
-// skyrelay-aifile.exe with these options, beside this driver, its output kept in `file` for the
-// script to check.
-void ReadAiFile(const std::string& step, const std::string& file, const char* options) {
+// What another process reads in "AIFile" (or with --stats, in the relay's counters): the
+// program (skyrelay-aifile.exe by default) with these options, beside this driver, its output kept
+// in `file` for the script to check.
+void ReadAiFile(const std::string& step, const std::string& file, const char* options,
+                const char* program = "skyrelay-aifile.exe") {
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string reader = self;
-    reader = reader.substr(0, reader.find_last_of('\\') + 1) + "skyrelay-aifile.exe";
+    reader = reader.substr(0, reader.find_last_of('\\') + 1) + program;
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     HANDLE output = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
                                 CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -206,7 +209,7 @@ void ReadAiFile(const std::string& step, const std::string& file, const char* op
     CloseHandle(reading.hProcess);
     CloseHandle(reading.hThread);
     if (!ended || status != 0)
-        Fail(step, "skyrelay-aifile.exe ended with status " + std::to_string(status));
+        Fail(step, std::string(program) + " ended with status " + std::to_string(status));
 }
 
 // The relay's thread has come back to its message loop: a status line set in the middle of a
@@ -226,6 +229,20 @@ void CheckStill(const std::string& step, DWORD ms) {
     for (DWORD i = 0; i < AiFileSize; ++i)
         if (aiView[i] != Pattern)
             Fail(step, "\"AIFile\"'s byte " + std::to_string(i) + " was written");
+}
+
+// A picture as the relay lays one out, while no pump runs to overwrite it: `bytes` (hex) at the
+// front of "AIFile", zeros after them.
+void PutPicture(const std::string& step, const std::string& bytes) {
+    if (aiView == nullptr)
+        Fail(step, "\"AIFile\" is not mapped (no ready step)");
+    if (bytes.size() % 2 != 0 || bytes.size() / 2 > AiFileSize)
+        Fail(step, "bad picture bytes " + bytes);
+    for (DWORD i = 0; i < AiFileSize; ++i)
+        aiView[i] =
+            i < bytes.size() / 2
+                ? static_cast<unsigned char>(std::stoul(bytes.substr(i * 2, 2), nullptr, 16))
+                : 0;
 }
 
 void AskProbe(const std::string& step) {
@@ -444,6 +461,10 @@ void RunStep(const char* program, const std::string& step) {
         ReadAiFile(step, value, "--json");
     else if (name == "stats")
         ReadAiFile(step, value, "--stats --json");
+    else if (name == "picture")
+        PutPicture(step, value);
+    else if (name == "reader")
+        ReadAiFile(step, value, "", "read_aifile.exe");
     else if (name == "simagain")
         RestartSim(step);
     else if (name == "still")

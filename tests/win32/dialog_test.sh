@@ -97,12 +97,25 @@ if [ -f "$bin/skyrelay-sim.exe" ]; then
     check "FS Detected with skyrelay-sim running" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' \
         command=0xE141 exited
-    # The real relay's counters, read by another Windows process.
+    # The real relay's counters, read by another Windows process; and read_aifile.exe, the example
+    # reader, reads what skyrelay-aifile.exe reads: those counters, and a picture of two aircraft
+    # (Alpha, Bravo) laid into "AIFile" while no pump runs to overwrite it.
     stats="$wine_build_dir/dialog.stats.json"
-    rm -f "$stats"
+    aifile="$wine_build_dir/dialog.aifile.json"
+    reader="$wine_build_dir/dialog.read_aifile.txt"
+    rm -f "$stats" "$aifile" "$reader"
+    picture=0200000002000000ffff1f420000b4c2b0274d45b4d3b3430000dc42000016c4$(printf '0%.0s' {1..64})
+    picture+=0000b4c200003442cd3b03c2b40034430000424300001644
     check "the relay's counters: found the simulator, not in a session, manual mode" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' idle \
-        "stats=$(windows_path "$stats")" command=0xE141 exited
+        "stats=$(windows_path "$stats")" "picture=$picture" "aifile=$(windows_path "$aifile")" \
+        "reader=$(windows_path "$reader")" command=0xE141 exited
+    if python3 "$here/../e2e/readers_agree.py" "$reader" "$aifile" "$stats"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAIL read_aifile.exe and skyrelay-aifile.exe disagree"
+    fi
     sentence='"diagnosis":"Not in a session: manual mode needs a Multiplayer connect command'
     if grep -qF "$sentence" "$stats" 2>/dev/null && grep -qF '"simDetected":1,' "$stats" &&
         grep -qF '"running":1,' "$stats"; then
