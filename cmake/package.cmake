@@ -32,7 +32,7 @@ set(CPACK_PACKAGE_FILE_NAME Skyrelay-${PROJECT_VERSION}-win32)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 # The programs go in without their symbols (the build folder keeps them).
 set(CPACK_STRIP_FILES ON)
-# The googletest build installs nothing of ours; only the programs and the README go in.
+# The googletest build installs nothing of ours; only the component "programs" goes in.
 set(CPACK_COMPONENTS_ALL programs)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 include(CPack)

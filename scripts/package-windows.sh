@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Makes the Windows download, Skyrelay-<version>-win32.zip, from the mingw-i686 build (configured
 # and built first, as scripts/test.sh does) and checks that it holds Skyrelay.exe, skyrelay-sim.exe,
-# skyrelay-aifile.exe and README.txt, the programs stripped. Prints the zip's path. The mingw
-# (x86_64) build is for the tests under Wine and is not shipped.
+# skyrelay-aifile.exe and README.txt, the programs stripped, and what developers of other readers
+# need (the shared blocks' layout page, the C header and the example reader's source). Prints the
+# zip's path. The mingw (x86_64) build is for the tests under Wine and is not shipped.
 # Usage: scripts/package-windows.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,7 +17,8 @@ rm -f "$build"/package/Skyrelay-*.zip
 (cd "$build" && cpack -G ZIP >/dev/null)
 zip=$(ls "$build"/package/Skyrelay-*-win32.zip)
 listing=$(cmake -E tar tf "$zip")
-for file in Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe README.txt; do
+for file in Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe README.txt docs/shared-blocks.md \
+    include/skyrelay/shared_blocks.h examples/read_aifile.c; do
     grep -qx "[^/]*/$file" <<<"$listing" || { echo "package: $zip lacks $file"; exit 1; }
 done
 # A stripped program has no symbol table left.
