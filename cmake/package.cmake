@@ -1,6 +1,8 @@
 # The Windows download: `cpack -G ZIP` in the mingw-i686 build folder makes
 # Skyrelay-<version>-win32.zip holding Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe,
-# stripped, and a README.txt for Windows users. scripts/package-windows.sh makes and checks it.
+# stripped, a README.txt for Windows users, and for developers of other readers the shared blocks'
+# page, their C header and the example reader's source. scripts/package-windows.sh makes and
+# checks it.
 # The 32-bit programs are the only ones shipped: they run on 32- and 64-bit Windows alike, match
 # FS2002, and get file virtualization as FS2002 does; the x86_64 build is for the tests under Wine.
 if(NOT WIN32 OR NOT CMAKE_SIZEOF_VOID_P EQUAL 4)
