@@ -38,7 +38,7 @@ wine10_unmount() {
 wine10_apt_install() {
     timeout 900 chroot "$wine10_root" /bin/sh -c \
         'export DEBIAN_FRONTEND=noninteractive; dpkg --add-architecture i386 && apt-get update &&
-         apt-get install -y --no-install-recommends "$@"' sh "$@" >>"$wine10_root.log" 2>&1
+         apt-get install -y --no-install-recommends "$@" && apt-get clean' sh "$@" >>"$wine10_root.log" 2>&1
 }
 
 # The 32-bit loader's path becomes a wrapper that runs it under qemu-i386. Wine starts 32-bit
@@ -90,15 +90,15 @@ wine10_ensure_root() {
         # A prefix made without the 32-bit side has no syswow64 to speak of: made again.
         rm -rf "${wine10_root:?}$wine10_state/prefix"
         touch "$wine10_root/.skyrelay-ready-i386"
-    elif [ ! -f "$wine10_root/.skyrelay-ready" ]; then
-        wine10_apt_install wine wine64 || ok=1
+    else
+        # The 64-bit side alone still serves the x86_64 programs.
         echo "cannot add Wine's 32-bit side to the root, see $wine10_root.log"
+        [ -f "$wine10_root/.skyrelay-ready" ] || wine10_apt_install wine wine64 || ok=1
     fi
     wine10_unmount
     [ "$ok" = 0 ] || { echo "installing Wine in the root failed, see $wine10_root.log"; return 1; }
     touch "$wine10_root/.skyrelay-ready"
-    [ -f "$wine10_root/.skyrelay-ready-i386" ] || [ "$need" != i386 ] ||
-        { echo "cannot add Wine's 32-bit side to the root, see $wine10_root.log"; return 1; }
+    [ -f "$wine10_root/.skyrelay-ready-i386" ] || [ "$need" != i386 ]
 }
 
 # Checks that this machine can run the root's programs, takes the root's lock (on descriptor 9,

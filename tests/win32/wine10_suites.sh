@@ -75,5 +75,5 @@ export build suites_list
 status=0
 wine10_in_namespace 1500 inside || status=$?
 wine10_stop
-[ "$status" -eq 0 ] || { echo "wine10_suites: exit $status (files in $wine10_root$build)"; exit 1; }
+[ "$status" -eq 0 ] || { echo "wine10_suites: the namespace run ended with $status"; exit 1; }
 echo "wine10_suites: passed (${suites[*]}, the i686 build under Wine 10's 32-bit side)"
