@@ -38,7 +38,8 @@ wine10_unmount() {
 wine10_apt_install() {
     timeout 900 chroot "$wine10_root" /bin/sh -c \
         'export DEBIAN_FRONTEND=noninteractive; dpkg --add-architecture i386 && apt-get update &&
-         apt-get install -y --no-install-recommends "$@" && apt-get clean' sh "$@" >>"$wine10_root.log" 2>&1
+         apt-get install -y --no-install-recommends "$@" && apt-get clean' sh "$@" \
+        >>"$wine10_root.log" 2>&1
 }
 
 # The 32-bit loader's path becomes a wrapper that runs it under qemu-i386. Wine starts 32-bit
@@ -50,7 +51,7 @@ wine10_wrap_i386_loader() {
         printf "#!/bin/sh\nexec qemu-i386 -0 /usr/lib/wine/wine /usr/lib/wine/wine.i386 \"\$@\"\n" \
             >/usr/lib/wine/wine
         chmod 755 /usr/lib/wine/wine
-        cp /usr/i686-w64-mingw32/lib/zlib1.dll /usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll' \
+        cp /usr/i686-w64-mingw32/lib/zlib1.dll /usr/lib/i386-linux-gnu/wine/i386-windows/' \
         >>"$wine10_root.log" 2>&1
 }
 
@@ -133,12 +134,13 @@ wine10_prepare() {
 # hands a 32-bit program to the 32-bit one (WINELOADER names the 64-bit one, the 32-bit one is
 # the same path without "64"); Debian's own `wine` would start everything under the emulator.
 wine10_run() {
-    chroot "$wine10_root" env -i PATH="$wine10_state/bin:/usr/bin:/bin" HOME=/root WINEARCH=win64 \
-        WINEPREFIX="$wine10_state/prefix" WINELOADER=/usr/lib/wine/wine64 \
+    chroot "$wine10_root" env -i PATH="$wine10_state/bin:/usr/bin:/bin" HOME=/root \
+        WINEARCH=win64 WINEPREFIX="$wine10_state/prefix" WINELOADER=/usr/lib/wine/wine64 \
         WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG="${WINEDEBUG:--all}" "$@"
 }
 wine10_stop() {
-    timeout 20 chroot "$wine10_root" env WINEPREFIX="$wine10_state/prefix" wineserver -k 2>/dev/null || true
+    timeout 20 chroot "$wine10_root" env WINEPREFIX="$wine10_state/prefix" wineserver -k 2>/dev/null ||
+        true
 }
 
 # Makes the shared prefix (once): with the 32-bit side, syswow64 gets zlib1.dll, which Wine takes
@@ -151,13 +153,14 @@ wine10_make_prefix() {
     [ -f "$prefix/.skyrelay-made" ] && return 0
     echo "making the Wine 10 prefix"
     rm -rf "$prefix"
-    WINEDEBUG=-all wine10_run timeout 300 sh -c 'wine wineboot -i; wineserver -w' >/dev/null 2>&1 || true
+    WINEDEBUG=-all wine10_run timeout 300 sh -c 'wine wineboot -i; wineserver -w' >/dev/null 2>&1 ||
+        true
     [ -f "$prefix/system.reg" ] || { echo "wineboot made no prefix"; return 1; }
     if [ -f "$wine10_root/.skyrelay-ready-i386" ]; then
         cp "$wine10_root/usr/i686-w64-mingw32/lib/zlib1.dll" "$prefix/drive_c/windows/syswow64/"
     fi
-    WINEDEBUG=-all wine10_run timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-        >/dev/null 2>&1 || { echo "cannot choose the null display driver"; return 1; }
+    WINEDEBUG=-all wine10_run timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics \
+        /d null /f >/dev/null 2>&1 || { echo "cannot choose the null display driver"; return 1; }
     # The desktop that wineboot started has the display driver it found then.
     wine10_stop
     touch "$prefix/.skyrelay-made"

@@ -21,7 +21,7 @@
 #   dialog_probe.dll (the mingw preset's build/mingw/bin, or the mingw-i686 preset's
 #   build/mingw-i686/bin with i686).
 # Environment: SKYRELAY_WINE10_ROOT, where the Debian 13 root with Wine 10 is kept
-#   (default /var/tmp/skyrelay-wine10; about 3 GB, made in a few minutes, then reused).
+#   (default /var/tmp/skyrelay-wine10; about 4 GB, made in a few minutes, then reused).
 # Exit status: 0 passed, 1 failed, 77 skipped (the reason on one line).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,14 +32,20 @@ skip() {
     exit 77
 }
 
-[ $# -eq 2 ] || [ $# -eq 3 ] || { echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR [x86_64|i686]" >&2; exit 2; }
+if [ $# -ne 2 ] && [ $# -ne 3 ]; then
+    echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR [x86_64|i686]" >&2
+    exit 2
+fi
 arch=${3:-x86_64}
 # What differs with the programs' build: the host's layouts, the run's folder, and the sizes of
 # the session description and of a new player's system message (with its name) as the client's
 # DirectPlay gives them.
 case $arch in
 x86_64) preset=mingw need="" host_layout="" run_name=run session_size=88 created_size=70 ;;
-i686) preset=mingw-i686 need=i386 host_layout=--client32 run_name=run-i686 session_size=80 created_size=54 ;;
+i686)
+    preset=mingw-i686 need=i386 host_layout=--client32 run_name=run-i686
+    session_size=80 created_size=54
+    ;;
 *) echo "$0: no such architecture: $arch" >&2; exit 2 ;;
 esac
 session_bin=$(cd "$1" 2>/dev/null && pwd || true)/skyrelay-session
@@ -169,7 +175,8 @@ inside() {
             client=(relay 0 "$bravo_shared" command=154)
             ;;
         esac
-        "$session_bin" --directplay ${host_layout:+"$host_layout"} "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
+        "$session_bin" --directplay ${host_layout:+"$host_layout"} "${host_args[@]}" \
+            >"$run_dir/$round.host" 2>&1 &
         local host=$!
         sleep 0.3
         "${client[@]}"

@@ -33,7 +33,8 @@ for suite in "${suites[@]}"; do
     *) echo "$0: no such suite: $suite" >&2; exit 2 ;;
     esac
     for program in "${programs[@]}"; do
-        [ -f "$build_bin/$program" ] || skip "no $program in $build_bin (build the mingw-i686 preset first)"
+        [ -f "$build_bin/$program" ] ||
+            skip "no $program in $build_bin (build the mingw-i686 preset first)"
     done
 done
 wine10_prepare i386 || skip "$wine10_why"
