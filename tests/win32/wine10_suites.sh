@@ -48,10 +48,11 @@ cp "$build_bin"/*.exe "$build_bin"/*.dll "$wine10_root$build/bin/"
 cp "$here/dialog_test.sh" "$here/wine_env.bash" "$wine10_root$build/"
 ln -s ../prefix "$wine10_root$build/wine-prefix"
 
-# Runs in the namespace (wine10_in_namespace): one Wine server for all the suites.
+# Runs in the namespace (wine10_in_namespace): one Wine server for all the suites. It does not
+# hold the root's lock, should it outlive a run that was killed.
 inside() {
     set +e
-    wine10_run /usr/lib/wine/wineserver64 -p
+    wine10_run /usr/lib/wine/wineserver64 -p 9>&-
     local suite started failed=()
     # shellcheck disable=SC2086
     for suite in $suites_list; do
