@@ -116,8 +116,11 @@ wine10_prepare() {
         wine10_why="cannot create a private network namespace here"
         return 1
     fi
-    mkdir -p "$(dirname "$wine10_root")"
-    exec 9>"$wine10_root.lock"
+    if ! mkdir -p "$(dirname "$wine10_root")" 2>/dev/null || ! { exec 9>"$wine10_root.lock"; } 2>/dev/null
+    then
+        wine10_why="cannot write $wine10_root.lock"
+        return 1
+    fi
     if ! flock -w 900 9; then
         wine10_why="another run has held $wine10_root.lock for 15 minutes"
         return 1

@@ -21,7 +21,7 @@ skip() {
 }
 
 [ $# -ge 1 ] || { echo "usage: $0 BUILD_DIR [unit|backend|dialog]..." >&2; exit 2; }
-build_bin=$(cd "$1/bin" 2>/dev/null && pwd || true)
+build_bin=$(cd "$1/bin" 2>/dev/null && pwd || echo "$1/bin")
 shift
 suites=("$@")
 [ ${#suites[@]} -gt 0 ] || suites=(unit backend dialog)
