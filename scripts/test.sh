@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds Skyrelay and runs every test: the g++ debug build, the AddressSanitizer and
 # UndefinedBehaviorSanitizer build, and the clang build; then the Windows builds with mingw-w64:
-# x86_64, whose tests run under Wine, and i686, which is built and checked but cannot run here;
-# the i686 build ends with the download, its zip. Then every fuzz target for a few seconds. Installs
-# what is missing first.
+# x86_64, whose tests run under Wine, and i686, whose tests run under Wine 10's 32-bit side in
+# emulation; the i686 build ends with the download, its zip. Then every fuzz target for a few
+# seconds. Installs what is missing first.
 # Usage: scripts/test.sh [preset...]   (default: debug asan clang mingw mingw-i686 fuzz)
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -13,12 +13,16 @@
 # ended and started again under a joined relay, and skyrelay-aifile.exe --stats must say so.
 # Wine's null display driver gives the windows a desktop; no X server is needed.
 #
-# Usage: wine10_session.sh LINUX_BIN_DIR WINDOWS_BIN_DIR
+# The 32-bit programs run the same rounds through Wine's 32-bit side under qemu-i386, against a
+# host that speaks to 32-bit clients (--client32: their session description and player id reply).
+#
+# Usage: wine10_session.sh LINUX_BIN_DIR WINDOWS_BIN_DIR [x86_64|i686]
 #   LINUX_BIN_DIR holds skyrelay-session (the debug preset's build/debug/bin), WINDOWS_BIN_DIR
 #   dp_probe.exe, Skyrelay.exe, skyrelay-sim.exe, skyrelay-aifile.exe, dialog_driver.exe and
-#   dialog_probe.dll (the mingw preset's build/mingw/bin).
+#   dialog_probe.dll (the mingw preset's build/mingw/bin, or the mingw-i686 preset's
+#   build/mingw-i686/bin with i686).
 # Environment: SKYRELAY_WINE10_ROOT, where the Debian 13 root with Wine 10 is kept
-#   (default /var/tmp/skyrelay-wine10; about 1.5 GB, made in a few minutes, then reused).
+#   (default /var/tmp/skyrelay-wine10; about 4 GB, made in a few minutes, then reused).
 # Exit status: 0 passed, 1 failed, 77 skipped (the reason on one line).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -29,28 +33,35 @@ skip() {
     exit 77
 }
 
-[ $# -eq 2 ] || { echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR" >&2; exit 2; }
+if [ $# -ne 2 ] && [ $# -ne 3 ]; then
+    echo "usage: $0 LINUX_BIN_DIR WINDOWS_BIN_DIR [x86_64|i686]" >&2
+    exit 2
+fi
+arch=${3:-x86_64}
+# What differs with the programs' build: the host's layouts, the run's folder, and the sizes of
+# the session description and of a new player's system message (with its name) as the client's
+# DirectPlay gives them.
+case $arch in
+x86_64) preset=mingw need="" host_layout="" run_name=run session_size=88 created_size=70 ;;
+i686)
+    preset=mingw-i686 need=i386 host_layout=--client32 run_name=run-i686
+    session_size=80 created_size=54
+    ;;
+*) echo "$0: no such architecture: $arch" >&2; exit 2 ;;
+esac
 session_bin=$(cd "$1" 2>/dev/null && pwd || true)/skyrelay-session
 windows_bin=$(cd "$2" 2>/dev/null && pwd || true)
 windows_programs=(dp_probe.exe Skyrelay.exe skyrelay-sim.exe skyrelay-aifile.exe dialog_driver.exe
     dialog_probe.dll)
 [ -x "$session_bin" ] || skip "no skyrelay-session in $1 (build the debug preset first)"
 for program in "${windows_programs[@]}"; do
-    [ -f "$windows_bin/$program" ] || skip "no $program in $2 (build the mingw preset first)"
+    [ -f "$windows_bin/$program" ] || skip "no $program in $2 (build the $preset preset first)"
 done
-[ "$(id -u)" = 0 ] || skip "needs root for the Wine 10 root and a private network namespace"
-command -v unshare >/dev/null && unshare -n -m true 2>/dev/null ||
-    skip "cannot create a private network namespace here"
-# One run at a time per root: they share its Wine prefix, and the first one makes the root.
-mkdir -p "$(dirname "$wine10_root")"
-exec 9>"$wine10_root.lock"
-flock -w 900 9 || skip "another run has held $wine10_root.lock for 15 minutes"
-reason=$(wine10_ensure_root) || skip "cannot build the Wine 10 root: ${reason##*$'\n'}"
-[ -z "$reason" ] || echo "$reason"
+wine10_prepare "$need" || skip "$wine10_why"
 
 # The run's files live inside the root, where the Windows programs see them; the prefix is kept.
-state=/var/lib/skyrelay-wine10
-run_dir="$wine10_root$state/run"
+state=$wine10_state
+run_dir="$wine10_root$state/$run_name"
 rm -rf "$run_dir"
 mkdir -p "$run_dir"
 for program in "${windows_programs[@]}"; do cp "$windows_bin/$program" "$run_dir/"; done
@@ -136,34 +147,13 @@ alpha_shared=ffff1f420000b4c2b0274d45b4d3b3430000dc42000016c4
 bravo_shared=0000b4c200003442cd3b03c2b40034430000424300001644
 export alpha_shared bravo_shared
 
-# Runs in the namespace: loopback up and the default route through it (the client broadcasts
-# its enumeration to 255.255.255.255), the root's mounts private to the namespace.
+# Runs in the namespace (wine10_in_namespace).
 inside() {
     set -euo pipefail
-    ip link set lo up
-    ip route add default dev lo src 127.0.0.1
-    mount -t proc proc "$wine10_root/proc"
-    mount --bind /dev "$wine10_root/dev"
-    mount --bind /dev/pts "$wine10_root/dev/pts"
-    mount -t tmpfs tmpfs "$wine10_root/dev/shm"
-    wine_in_root() {
-        chroot "$wine10_root" env -i PATH=/usr/bin:/bin HOME=/root WINEARCH=win64 \
-            WINEPREFIX="$state/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" \
-            WINEDEBUG="-all,err+dplay,+seh" "$@"
-    }
     local prefix="$wine10_root$state/prefix"
-    if [ ! -f "$prefix/system.reg" ]; then
-        echo "making the Wine 10 prefix"
-        timeout 240 chroot "$wine10_root" env -i PATH=/usr/bin:/bin HOME=/root WINEARCH=win64 \
-            WINEPREFIX="$state/prefix" WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all \
-            sh -c 'wineboot -i && wineserver -w' >/dev/null 2>&1 || echo "wineboot failed"
-    fi
-    # Windows for the relay without an X server: Wine's null display driver.
-    grep -q '^"Graphics"="null"' "$prefix/user.reg" 2>/dev/null ||
-        wine_in_root timeout 60 wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-            >/dev/null 2>&1 || echo "cannot choose the null display driver"
+    export WINEDEBUG="-all,err+dplay,+seh"
     probe() {
-        wine_in_root timeout 90 wine "$state/run/dp_probe.exe" "$@" >"$run_dir/$round.probe" \
+        wine10_run timeout 90 wine "$state/$run_name/dp_probe.exe" "$@" >"$run_dir/$round.probe" \
             2>"$run_dir/$round.wine" || echo "probe exit $?" >>"$run_dir/$round.probe"
     }
     # relay USING_SB RECORDS [STEP...]: Skyrelay.exe with that setting and skyrelay-sim.exe,
@@ -171,11 +161,11 @@ inside() {
     # tick that ended it, a reading of "AIFile", the check that no pump runs, and File > Exit,
     # after which "AIFile" must hold RECORDS with both header words 0.
     relay() {
-        local using_sb=$1 records=$2 run='Z:\var\lib\skyrelay-wine10\run'
+        local using_sb=$1 records=$2 run="Z:${state//\//\\}\\$run_name"
         shift 2
         printf '[Skyrelay]\r\nFSPath=%s\\FS2002\r\nUsingSB=%s\r\nManualConnect=0\r\n' \
             "$run" "$using_sb" >"$prefix/drive_c/windows/Skyrelay.ini"
-        wine_in_root timeout 120 wine "$state/run/dialog_driver.exe" "$run\\Skyrelay.exe" \
+        wine10_run timeout 120 wine "$state/$run_name/dialog_driver.exe" "$run\\Skyrelay.exe" \
             "sim=$run\\skyrelay-sim.exe --log $run\\$round.sim.log" start ready \
             'status=FS Detected' "$@" limit=40000 'status=Connected to a session' \
             'status=FS Detected' idle "aifile=$run\\$round.aifile.json" still=1500 limit=8000 \
@@ -186,10 +176,10 @@ inside() {
     # of its own, the relay's sends to the old window fail (from the fourth failure on the status
     # line is emptied), and its counters are read.
     restarted() {
-        local run='Z:\var\lib\skyrelay-wine10\run'
+        local run="Z:${state//\//\\}\\$run_name"
         printf '[Skyrelay]\r\nFSPath=%s\\FS2002\r\nUsingSB=0\r\nManualConnect=0\r\n' "$run" \
             >"$prefix/drive_c/windows/Skyrelay.ini"
-        wine_in_root timeout 120 wine "$state/run/dialog_driver.exe" "$run\\Skyrelay.exe" \
+        wine10_run timeout 120 wine "$state/$run_name/dialog_driver.exe" "$run\\Skyrelay.exe" \
             "sim=$run\\skyrelay-sim.exe --log $run\\$round.sim.log" start ready \
             'status=FS Detected' command=154 limit=40000 'status=Connected to a session' \
             "aifile=$run\\$round.aifile.json" simagain status= "stats=$run\\$round.stats.json" \
@@ -210,21 +200,22 @@ inside() {
             ;;
         restart) host_args=(--scenario "$run_dir/restart.txt") client=(restarted) ;;
         esac
-        "$session_bin" --directplay "${host_args[@]}" >"$run_dir/$round.host" 2>&1 &
+        "$session_bin" --directplay ${host_layout:+"$host_layout"} "${host_args[@]}" \
+            >"$run_dir/$round.host" 2>&1 &
         local host=$!
         sleep 0.3
         "${client[@]}"
         sleep 0.5
         kill -TERM "$host" 2>/dev/null || true
         wait "$host" || true
-        timeout 20 chroot "$wine10_root" env WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true
+        wine10_stop
     done
 }
 export -f inside
-export wine10_root state run_dir session_bin
-timeout 420 unshare -n -m --propagation private bash -c inside || echo "namespace run ended with $?"
+export state run_dir run_name session_bin host_layout
+wine10_in_namespace 420 inside || echo "namespace run ended with $?"
 # Whatever Wine left running, also after a time-out.
-timeout 20 chroot "$wine10_root" env WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true
+wine10_stop
 
 failures=0
 # Each expected line must be in the file, in this order.
@@ -261,7 +252,7 @@ done
 # Ids: 0xA00001 is the host's system player; peers present at the start come next, then the
 # client's system player and its player.
 expect "$run_dir/aircraft.probe" '
-session: "Skyrelay session" size=88 max=256 current=2
+session: "Skyrelay session" size='"$session_size"' max=256 current=2
 open: 0x00000000
 create: 0x00000000 id=0xA00005
 player: 0xA00002 type=1 flags=0x0 name=SR1
@@ -277,12 +268,12 @@ joined: Skyrelay (player 10485765, remote)
 left: Skyrelay (player 10485765)'
 
 expect "$run_dir/scenario.probe" '
-session: "Skyrelay session" size=88 max=256 current=0
+session: "Skyrelay session" size='"$session_size"' max=256 current=0
 open: 0x00000000
 create: 0x00000000 id=0xA00003
-system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
+system: to=0xA00003 size='"$created_size"' type=0x3 id=0xA00004 name=PEER1
 message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
-system: to=0xA00003 size=70 type=0x3 id=0xA00005 name=PEER2
+system: to=0xA00003 size='"$created_size"' type=0x3 id=0xA00005 name=PEER2
 message: from=0xA00005 to=0xA00003 size=4 type=49 name=PEER2 bytes=31000000
 system: to=0xA00003 size=4 type=0x101
 system: to=0xA00003 size=4 type=0x31
@@ -302,10 +293,10 @@ session closed: 4 messages sent'
 # session lost that `end` sends before it closes.
 expect "$run_dir/menu.probe" '
 connection: "Internet TCP/IP Connection For DirectPlay" flags=1
-session: "Skyrelay session" size=88 max=256 current=0
+session: "Skyrelay session" size='"$session_size"' max=256 current=0
 open: 0x00000000
 create: 0x00000000 id=0xA00003
-system: to=0xA00003 size=70 type=0x3 id=0xA00004 name=PEER1
+system: to=0xA00003 size='"$created_size"' type=0x3 id=0xA00004 name=PEER1
 message: from=0xA00004 to=0xA00003 size=58 type=4121 name=PEER1 bytes=19100000000000000000000000000000000000000000000000000000c0c62d00000000000008000040420f00807be1fff4010000000000000080
 system: to=0xA00003 size=4 type=0x31
 done: 3 messages, session lost'
@@ -405,7 +396,7 @@ ok command=154
 ok status=Connected to a session
 ok simagain
 ok status=
-ok stats=Z:\\var\\lib\\skyrelay-wine10\\run\\restart.stats.json"
+ok stats=Z:${state//\//\\}\\$run_name\\restart.stats.json"
 restart_sentence='FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old window: restart Skyrelay.'
 if ! grep -qF "{\"diagnosis\":\"$restart_sentence\"" "$run_dir/restart.stats.json" ||
     ! grep -qF '"lastSendError":1400}' "$run_dir/restart.stats.json"; then
@@ -417,5 +408,5 @@ if [ "$failures" -ne 0 ]; then
     echo "wine10_session: $failures checks failed (files in $run_dir)"
     exit 1
 fi
-echo "wine10_session: passed (Skyrelay.exe and dp_probe.exe joined skyrelay-session --directplay" \
-    "through Wine 10; files in $run_dir)"
+echo "wine10_session: passed (the $arch Skyrelay.exe and dp_probe.exe joined skyrelay-session" \
+    "--directplay through Wine 10; files in $run_dir)"
