@@ -1,5 +1,6 @@
 // The counter block: its bytes as other programs read them, the reader's refusals, the diagnosis
 // sentence for each state of the chain, and a relay that runs the same with or without the block.
+#include "beside_thread.h"
 #include "platform/fake/fake.h"
 #include "platform/fake/fake_directplay.h"
 #include "platform/fake/fake_messaging.h"
@@ -23,7 +24,6 @@
 #include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -445,31 +445,35 @@ TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
     record.lastMessageMs = std::uint64_t{record.positionMessages} << 32 | record.positionMessages;
     WriteRelayStatsView(view.data(), record);
     std::atomic<bool> done{false};
-    std::thread writer([&] {
-        for (std::uint32_t n = 1; !done.load(std::memory_order_relaxed); ++n) {
-            record.positionMessages = n;
-            record.positionsRecorded = n;
-            record.lastMessageMs = std::uint64_t{n} << 32 | n;
-            WriteRelayStatsView(view.data(), record);
-        }
-    });
     int changes = 0; // accepted copies that differ from the one before: reads between updates
     int mixed = 0;
-    std::uint64_t previous = 0;
-    std::vector<std::uint8_t> bytes;
-    for (int read = 0; read < 10000 || changes < 1000; ++read) {
-        if (!CopyRelayStats(view.data(), view.size(), bytes, nullptr))
-            continue;
-        RelayStats s{};
-        std::memcpy(&s, bytes.data(), sizeof s);
-        std::uint64_t n = s.positionMessages;
-        changes += n != previous ? 1 : 0;
-        previous = n;
-        if (s.positionsRecorded != n || s.lastMessageMs != (n << 32 | n) || s.sequence % 2 != 0)
-            ++mixed;
-    }
-    done = true;
-    writer.join();
+    const bool ran = RunBeside(
+        [&] {
+            for (std::uint32_t n = 1; !done.load(std::memory_order_relaxed); ++n) {
+                record.positionMessages = n;
+                record.positionsRecorded = n;
+                record.lastMessageMs = std::uint64_t{n} << 32 | n;
+                WriteRelayStatsView(view.data(), record);
+            }
+        },
+        [&] {
+            std::uint64_t previous = 0;
+            std::vector<std::uint8_t> bytes;
+            for (int read = 0; read < 10000 || changes < 1000; ++read) {
+                if (!CopyRelayStats(view.data(), view.size(), bytes, nullptr))
+                    continue;
+                RelayStats s{};
+                std::memcpy(&s, bytes.data(), sizeof s);
+                std::uint64_t n = s.positionMessages;
+                changes += n != previous ? 1 : 0;
+                previous = n;
+                if (s.positionsRecorded != n || s.lastMessageMs != (n << 32 | n) ||
+                    s.sequence % 2 != 0)
+                    ++mixed;
+            }
+            done = true;
+        });
+    ASSERT_TRUE(ran) << "no second thread";
     EXPECT_EQ(mixed, 0);
 }
 
