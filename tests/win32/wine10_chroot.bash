@@ -60,10 +60,23 @@ wine10_wrap_i386_loader() {
 # make the root, or, with the argument i386, its 32-bit side; the reason is on stdout.
 wine10_ensure_root() {
     local need=${1:-}
-    [ -f "$wine10_root/.skyrelay-ready" ] && [ -f "$wine10_root/.skyrelay-ready-i386" ] && return 0
+    local ready=0
+    [ -f "$wine10_root/.skyrelay-ready" ] && [ -f "$wine10_root/.skyrelay-ready-i386" ] && ready=1
+    # The dialog cases compare two readers' output with python3, also inside the root.
+    [ "$ready" = 1 ] && [ -x "$wine10_root/usr/bin/python3" ] && return 0
     if [ "$(id -u)" != 0 ]; then
         [ -f "$wine10_root/.skyrelay-ready" ] && [ "$need" != i386 ] && return 0
         echo "needs root to build $wine10_root"
+        return 1
+    fi
+    if [ "$ready" = 1 ]; then
+        echo "adding python3 to the Wine 10 root in $wine10_root"
+        wine10_mount
+        local added=0
+        wine10_apt_install python3 || added=1
+        wine10_unmount
+        [ "$added" = 0 ] && return 0
+        echo "installing python3 in the root failed, see $wine10_root.log"
         return 1
     fi
     if [ ! -f "$wine10_root/.skyrelay-ready" ]; then
@@ -87,14 +100,14 @@ wine10_ensure_root() {
     wine10_mount
     local ok=0
     # shellcheck disable=SC2086
-    if wine10_apt_install wine wine64 $wine10_i386_packages && wine10_wrap_i386_loader; then
+    if wine10_apt_install wine wine64 python3 $wine10_i386_packages && wine10_wrap_i386_loader; then
         # A prefix made without the 32-bit side has no syswow64 to speak of: made again.
         rm -rf "${wine10_root:?}$wine10_state/prefix"
         touch "$wine10_root/.skyrelay-ready-i386"
     else
         # The 64-bit side alone still serves the x86_64 programs.
         echo "cannot add Wine's 32-bit side to the root, see $wine10_root.log"
-        [ -f "$wine10_root/.skyrelay-ready" ] || wine10_apt_install wine wine64 || ok=1
+        [ -f "$wine10_root/.skyrelay-ready" ] || wine10_apt_install wine wine64 python3 || ok=1
     fi
     wine10_unmount
     [ "$ok" = 0 ] || { echo "installing Wine in the root failed, see $wine10_root.log"; return 1; }

@@ -46,6 +46,9 @@ rm -rf "${wine10_root:?}$build"
 mkdir -p "$wine10_root$build/bin"
 cp "$build_bin"/*.exe "$build_bin"/*.dll "$wine10_root$build/bin/"
 cp "$here/dialog_test.sh" "$here/wine_env.bash" "$wine10_root$build/"
+# dialog_test.sh finds the readers' comparison beside its own folder, as in the source tree.
+mkdir -p "$wine10_root$wine10_state/e2e"
+cp "$here/../e2e/readers_agree.py" "$wine10_root$wine10_state/e2e/"
 ln -s ../prefix "$wine10_root$build/wine-prefix"
 
 # Runs in the namespace (wine10_in_namespace): one Wine server for all the suites. It does not
