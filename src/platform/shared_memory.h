@@ -31,9 +31,9 @@ int CloseMapping(Mapping mapping);
 
 // The relay's counter block: the named mapping `name` of `size` bytes, created zero filled with its
 // storage reserved, and mapped writable; null when either fails. A block that another running
-// process holds (on Windows: CreateFileMappingA reports ERROR_ALREADY_EXISTS) is left alone: null.
-// On Linux a block left by a relay that died is taken over, and a null result is explained in one
-// line on stderr. Kept apart from the calls above: it has its own handle and touches no
+// relay uses is left alone: null. A block left by a relay that has exited or died (on Windows,
+// still there while a reader holds its mapping) is taken over. On Linux a null result is explained
+// in one line on stderr. Kept apart from the calls above: it has its own handle and touches no
 // last-error value.
 void* OpenCounterBlock(const char* name, std::size_t size);
 

@@ -2,6 +2,7 @@
 // (a POSIX object on Linux, a file mapping on Windows), and skyrelay-aifile, started as a separate
 // program, reads it.
 #include "platform/messaging.h"
+#include "platform/shared_memory.h"
 #include "state/relay_state.h"
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
@@ -91,6 +92,44 @@ struct OtherProgramBlock {
     OtherProgramBlock(const OtherProgramBlock&) = delete;
     OtherProgramBlock& operator=(const OtherProgramBlock&) = delete;
 };
+
+// A reader that keeps a block open, read-only, as a traffic radar may.
+struct ReaderHold {
+#ifdef _WIN32
+    HANDLE mapping;
+    explicit ReaderHold(const std::string& name)
+        : mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, name.c_str())) {}
+    ~ReaderHold() {
+        if (mapping != nullptr)
+            CloseHandle(mapping);
+    }
+    bool Held() const {
+        return mapping != nullptr;
+    }
+#else
+    int fd;
+    explicit ReaderHold(const std::string& name) : fd(shm_open(name.c_str(), O_RDONLY, 0)) {}
+    ~ReaderHold() {
+        if (fd >= 0)
+            close(fd);
+    }
+    bool Held() const {
+        return fd >= 0;
+    }
+#endif
+    ReaderHold(const ReaderHold&) = delete;
+    ReaderHold& operator=(const ReaderHold&) = delete;
+};
+
+#ifdef _WIN32
+// Another relay's try at the counters, on a thread of its own: 1 when it got them.
+DWORD WINAPI OpenCountersElsewhere(LPVOID name) {
+    void* view = plat::OpenCounterBlock(static_cast<const char*>(name), RelayStatsSize);
+    if (view != nullptr)
+        plat::CloseCounterBlock(view);
+    return view != nullptr ? 1 : 0;
+}
+#endif
 
 TrafficEntry Entry(float latitude, float longitude, float altitude, std::uint16_t heading,
                    std::uint16_t groundSpeed, std::int16_t verticalSpeed) {
@@ -303,5 +342,38 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     run = RunReader({"--stats"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("does not start with the magic number"), std::string::npos) << run.err;
+    ResetRelayStats();
+}
+
+// While a relay uses its counters, another is refused them; once it has exited, a reader that
+// still holds the block does not keep the next relay from it.
+TEST_F(AIFileReader, TheNextRelayTakesOverTheCountersAReaderStillHolds) {
+    const std::string statsName =
+        blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
+    ResetRelayStats();
+    ResetRelayState();
+    OpenRelayStats();
+    PublishRelayStats();
+    ReaderHold reader(statsName);
+    ASSERT_TRUE(reader.Held());
+#ifdef _WIN32
+    HANDLE other = CreateThread(nullptr, 0, OpenCountersElsewhere,
+                                const_cast<char*>(statsName.c_str()), 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    WaitForSingleObject(other, INFINITE);
+    DWORD got = 2;
+    GetExitCodeThread(other, &got);
+    CloseHandle(other);
+    EXPECT_EQ(got, 0u) << "a second relay took the counters of a running one";
+#endif
+    ReleaseRelayStats();
+    ResetRelayStats();
+    OpenRelayStats();
+    relayState.simDetected = 1;
+    PublishRelayStats();
+    ReaderRun run = RunReader({"--stats", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(",\"running\":1,\"simDetected\":1,"), std::string::npos) << run.out;
+    ReleaseRelayStats();
     ResetRelayStats();
 }

@@ -3,6 +3,7 @@
 #include "platform/win32/win32_backend.h"
 
 #include <map>
+#include <string>
 
 namespace plat {
 
@@ -48,51 +49,84 @@ int CloseMapping(Mapping mapping) {
     return CloseHandle(win32::ToHandle(mapping)) ? 1 : 0;
 }
 
-// The mapping behind each counter block's view, for the close.
-std::map<void*, HANDLE>& CounterMappings() {
-    static std::map<void*, HANDLE> mappings;
-    return mappings;
+// The handles behind each counter block's view, for the close: its mapping, and the mutex that
+// says which relay uses the block.
+struct CounterBlock {
+    HANDLE mapping;
+    HANDLE owner;
+};
+std::map<void*, CounterBlock>& CounterBlocks() {
+    static std::map<void*, CounterBlock> blocks;
+    return blocks;
 }
+
+namespace {
+
+// The relay that uses a counter block owns the named mutex "<name>Owner" until it closes the
+// block, and the system gives it up when that relay dies. So a mutex owned elsewhere means a
+// running relay, whose block is left alone; a mutex that can be taken means the block, if it
+// still exists (a reader may hold the mapping of a relay that has exited), is nobody's and is
+// taken over. Null when the block is another relay's or the mutex cannot be had.
+HANDLE TakeCounterOwner(const char* name) {
+    std::string ownerName = std::string(name) + "Owner";
+    HANDLE owner = CreateMutexA(nullptr, FALSE, ownerName.c_str());
+    if (owner == nullptr)
+        return nullptr;
+    DWORD taken = WaitForSingleObject(owner, 0);
+    if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED)
+        return owner;
+    CloseHandle(owner);
+    return nullptr;
+}
+
+} // namespace
 
 void* OpenCounterBlock(const char* name, std::size_t size) {
     if (name == nullptr || size == 0)
         return nullptr;
     DWORD lastError = GetLastError();
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        static_cast<DWORD>(size), name);
-    // A mapping lives while a handle to it is open: one that exists already belongs to another
-    // Skyrelay that is running, and is left alone.
-    if (mapping != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(mapping);
-        mapping = nullptr;
-    }
+    HANDLE owner = TakeCounterOwner(name);
+    HANDLE mapping = owner == nullptr
+                         ? nullptr
+                         : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                              static_cast<DWORD>(size), name);
     void* view = nullptr;
     if (mapping != nullptr) {
         view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0);
-        // A view smaller than the block (the system's doing, not ours) is not written.
+        // A view smaller than the block (another program made the mapping smaller) is not
+        // written.
         MEMORY_BASIC_INFORMATION region{};
         if (view != nullptr && (VirtualQuery(view, &region, sizeof region) != sizeof region ||
                                 region.RegionSize < size)) {
             UnmapViewOfFile(view);
             view = nullptr;
         }
-        if (view == nullptr)
+    }
+    if (view != nullptr) {
+        CounterBlocks()[view] = CounterBlock{mapping, owner};
+    } else {
+        if (mapping != nullptr)
             CloseHandle(mapping);
-        else
-            CounterMappings()[view] = mapping;
+        if (owner != nullptr) {
+            ReleaseMutex(owner);
+            CloseHandle(owner);
+        }
     }
     SetLastError(lastError);
     return view;
 }
 
 void CloseCounterBlock(void* view) {
-    auto it = CounterMappings().find(view);
-    if (it == CounterMappings().end())
+    auto it = CounterBlocks().find(view);
+    if (it == CounterBlocks().end())
         return;
     DWORD lastError = GetLastError();
     UnmapViewOfFile(view);
-    CloseHandle(it->second);
-    CounterMappings().erase(it);
+    CloseHandle(it->second.mapping);
+    // The mutex last, so that no other relay takes over a block on its way out.
+    ReleaseMutex(it->second.owner);
+    CloseHandle(it->second.owner);
+    CounterBlocks().erase(it);
     SetLastError(lastError);
 }
 
