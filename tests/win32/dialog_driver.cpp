@@ -404,6 +404,7 @@ void CheckSecond(const std::string& step, const char* program) {
         shown = shown || !EnumWindows(&FindVisibleWindow, static_cast<LPARAM>(second.dwProcessId));
         return WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0;
     });
+    DWORD tookMs = GetTickCount() - started;
     DWORD status = 0;
     if (!ended)
         TerminateProcess(second.hProcess, 4);
@@ -419,7 +420,7 @@ void CheckSecond(const std::string& step, const char* program) {
     if (!WaitFor([] { return IsWindow(mainDialog) && !IsIconic(mainDialog); }))
         Fail(step, "the running relay's main dialog is gone or still minimized");
     std::printf("the second copy ended with status 3 after about %lu ms\n",
-                static_cast<unsigned long>(GetTickCount() - started));
+                static_cast<unsigned long>(tookMs));
 }
 
 // The relay has ended on its own with status 0, and its last copy left "AIFile" with both header
