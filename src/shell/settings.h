@@ -27,6 +27,12 @@ inline constexpr const char* SimFolderNotFoundMessage = "Can't find FS2002 PAth"
 // Shown when the folder picked with FS Path does not fit in simFolder; nothing is changed.
 inline constexpr const char* FsPathTooLongMessage =
     "The chosen folder's path is longer than 199 characters. FS Path is unchanged.";
+// Shown once per process, in a box owned by the main dialog (caption "Skyrelay", exclamation
+// icon), when a write of the settings file fails: the file's full path, then the system's own
+// reason without its closing full stop. Options and folder keep working until the program exits.
+inline constexpr const char* SettingsNotSavedFormat =
+    "Skyrelay could not save its settings to %s: %s. The change holds until Skyrelay exits.";
+inline constexpr const char* SettingsNotSavedCaption = "Skyrelay";
 
 // The simulator's folder, NUL-terminated (at most 199 characters); empty at start. Written by
 // FindSimFolder (the folder, or "Not found"), ReadPlayerName (the folder followed by
@@ -47,7 +53,8 @@ void ReadPlayerName();
 void LoadOptions();
 
 // Writes an option ("UsingSB" or "ManualConnect") into the settings file at once: "0" for 0, "1"
-// otherwise.
+// otherwise. The first write of the process that fails (as does OnFsPath's) shows the
+// settings-not-saved box.
 void SaveOption(const char* key, int value);
 
 // The FS Path command (menu File, command 135): lets the user pick the simulator's folder, stores
@@ -55,5 +62,5 @@ void SaveOption(const char* key, int value);
 // path and a path longer than 199 characters change nothing (the last with a message).
 void OnFsPath();
 
-// Back to the state of a freshly loaded process: simFolder empty.
+// Back to the state of a freshly loaded process: simFolder empty, no failed save said.
 void ResetSettings();

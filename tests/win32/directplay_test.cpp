@@ -9,6 +9,7 @@
 
 #include "platform/directplay.h"
 #include "platform/fake/fake.h"
+#include "platform/win32/win32_backend.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "state/relay_state.h"
@@ -19,6 +20,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -189,6 +192,57 @@ TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
     EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
     EXPECT_EQ(lobby, nullptr);
     CoUninitialize();
+}
+
+// The same program where DirectPlay's class is still registered but DPLAYX.dll is gone (the Windows
+// feature turned off after it was on, or a damaged install): the load by the system folder's full
+// path fails with ERROR_MOD_NOT_FOUND and COM fails in its own words; the factory takes it for a
+// missing DirectPlay all the same, so the relay tells the user.
+TEST(WithoutDirectPlay, ARegisteredClassWhoseModuleIsGoneIsMissingToo) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT,
+                            "CLSID\\{D1EB6D20-8923-11D0-9D97-00A0C90A43CB}\\InprocServer32", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS)
+        << "DirectPlay's class is not registered here";
+    RegCloseKey(key);
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, MAX_PATH);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(LoadLibraryA((std::string(path) + "\\DPLAYX.dll").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    ::GUID clsid{};
+    ::GUID iid{};
+    std::memcpy(&clsid, &dp::ClsidDirectPlay, sizeof clsid);
+    std::memcpy(&iid, &dp::IidDirectPlay4A, sizeof iid);
+    void* created = nullptr;
+    const HRESULT raw = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, &created);
+    // Wine answers REGDB_E_CLASSNOTREG here; Windows 8 to 11 answer in the other forms below.
+    std::printf("CoCreateInstance without DPLAYX.dll: 0x%08lX\n", static_cast<unsigned long>(raw));
+    EXPECT_TRUE(win32::DirectPlayMissing(raw, ERROR_MOD_NOT_FOUND));
+    dp::IDirectPlay4A* object = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlay(&object), hresult::NoInterface);
+    EXPECT_EQ(object, nullptr);
+    CoUninitialize();
+
+    struct Form {
+        HRESULT created;
+        DWORD loadError;
+        bool missing;
+    };
+    const Form forms[] = {
+        {REGDB_E_CLASSNOTREG, ERROR_SUCCESS, true},                     // never installed
+        {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), ERROR_SUCCESS, true}, // registered, DLL gone
+        {CO_E_DLLNOTFOUND, ERROR_SUCCESS, true},
+        {E_ACCESSDENIED, ERROR_MOD_NOT_FOUND, true}, // COM's words aside, the DLL is not there
+        {E_ACCESSDENIED, ERROR_SUCCESS, false},
+        {E_OUTOFMEMORY, ERROR_SUCCESS, false},
+        {S_OK, ERROR_MOD_NOT_FOUND, false},
+    };
+    for (const Form& form : forms)
+        EXPECT_EQ(win32::DirectPlayMissing(form.created, form.loadError), form.missing)
+            << std::hex << static_cast<unsigned long>(form.created) << " " << form.loadError;
 }
 
 // Run as dropped/directplay_dropped.exe beside a DPLAYX.dll of ours (elsewhere it runs too): both
