@@ -7,12 +7,22 @@
 # The shipped programs must also start on Windows XP: every function they import is one that XP
 # exports (winxp-exports/: XP SP3 for a 32-bit program, XP x64 for a 64-bit one), and their headers
 # ask for no newer Windows than VERSION (5.1 for XP, 5.2 for XP x64), as OS and as subsystem.
-# Usage: check_imports.sh OBJDUMP BIN_DIR VERSION [console=PROGRAM.exe | gui=PROGRAM.exe]...
+# With isa=i686, the shipped programs must also keep to the i686 instruction set that the Pentium
+# Pro brought and every later x86 has: no MMX, SSE or AVX register and none of the instructions
+# of those extensions that name no such register, anywhere in their code. Each one found is
+# printed with its program, function and address; the programs in the build tree still have their
+# symbols (only the download's copies are stripped).
+# Usage: check_imports.sh OBJDUMP BIN_DIR VERSION [isa=i686] [console=PROGRAM.exe | gui=PROGRAM.exe]...
 set -euo pipefail
 objdump=$1
 bin=$2
 version=$3
 shift 3
+isa=""
+if [ "${1:-}" = isa=i686 ]; then
+    isa=i686
+    shift
+fi
 xp_check=$(cd "$(dirname "$0")" && pwd)/winxp-exports/check-imports.sh
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll shell32.dll comctl32.dll msvcrt.dll "
 status=0
@@ -25,6 +35,47 @@ header_version() {
     echo $((major * 100 + minor))
 }
 newest=$((${version%.*} * 100 + ${version#*.}))
+
+# Functions of the compiler's runtime that use SSE only after asking the processor (CPUID) whether
+# it has it: mingw-w64's fesetround and feclearexcept set the SSE control register (stmxcsr,
+# ldmxcsr) beside the x87 one when ___mingw_has_sse says so, and leave it alone otherwise. Any
+# other function found here must be read the same way before it joins this list.
+cpuid_guarded=" _fesetround _feclearexcept "
+
+# Prints each instruction of PROGRAM (named NAME) beyond the i686 set, outside cpuid_guarded, as
+# "NAME: FUNCTION+OFFSET: INSTRUCTION", and last "guarded N FUNCTION...", those in cpuid_guarded.
+# Registers are matched whole and in the operands only (not in the symbol names objdump adds in
+# <...>); an undecodable byte, "(bad)", is none of them.
+beyond_i686() {
+    "$objdump" -d --no-show-raw-insn -w "$1" | awk -v name="$2" -v guarded="$cpuid_guarded" '
+        function hex(text,    i, value) {
+            value = 0
+            for (i = 1; i <= length(text); i++)
+                value = value * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
+            return value
+        }
+        /^[0-9a-f]+ <.*>:$/ { symbol = substr($2, 2, length($2) - 3); start = hex($1); next }
+        /^ *[0-9a-f]+:\t/ {
+            tab = index($0, "\t")
+            address = substr($0, 1, tab - 2)
+            sub(/^ */, "", address)
+            text = substr($0, tab + 1)
+            sub(/ *<[^>]*>/, "", text)
+            sub(/ *#.*/, "", text)
+            mnemonic = text
+            sub(/ .*/, "", mnemonic)
+            if (text !~ /%(mm[0-7]|[xyz]mm[0-9]+)([^0-9A-Za-z_]|$)/ &&
+                mnemonic !~ /^(emms|femms|ldmxcsr|stmxcsr|[slm]fence|movnti[lq]?|clflush|prefetch[a-z0-9]*)$/)
+                next
+            if (index(guarded, " " symbol " ")) {
+                if (!((symbol) in seen)) { seen[symbol] = 1; which = which " " symbol }
+                behind++
+                next
+            }
+            printf "%s: %s+0x%x: %s\n", name, symbol, hex(address) - start, text
+        }
+        END { print "guarded " behind + 0 which }'
+}
 
 for named in "$@"; do
     kind=${named%%=*}
@@ -51,6 +102,25 @@ for named in "$@"; do
     done
     # Prints each import that Windows XP lacks, as "PROGRAM: DLL!FUNCTION".
     (cd "$(dirname "$program")" && bash "$xp_check" "$name") || status=1
+    if [ "$isa" = i686 ]; then
+        found=$(beyond_i686 "$program" "$name")
+        behind=${found##*guarded }
+        behind_in=${behind#* }
+        behind=${behind%% *}
+        found=$(sed '$d' <<<"$found")
+        if [ -n "$found" ]; then
+            lines=$(wc -l <<<"$found")
+            echo "$name: $lines instructions beyond i686 (MMX, SSE or AVX):"
+            head -n 20 <<<"$found" | sed 's/^/    /'
+            [ "$lines" -le 20 ] || echo "    ... and $((lines - 20)) more"
+            status=1
+        else
+            guarded=""
+            [ "$behind" = 0 ] ||
+                guarded=", but for $behind behind a CPUID check in the runtime (${behind_in// /, })"
+            echo "$name: i686 instructions only$guarded"
+        fi
+    fi
 done
 
 shopt -s nullglob
