@@ -12,7 +12,8 @@
 # of those extensions that name no such register, anywhere in their code. Each one found is
 # printed with its program, function and address; the programs in the build tree still have their
 # symbols (only the download's copies are stripped).
-# Usage: check_imports.sh OBJDUMP BIN_DIR VERSION [isa=i686] [console=PROGRAM.exe | gui=PROGRAM.exe]...
+# Usage: check_imports.sh OBJDUMP BIN_DIR VERSION [isa=i686]
+#            [console=PROGRAM.exe | gui=PROGRAM.exe]...
 set -euo pipefail
 objdump=$1
 bin=$2
@@ -65,7 +66,8 @@ beyond_i686() {
             mnemonic = text
             sub(/ .*/, "", mnemonic)
             if (text !~ /%(mm[0-7]|[xyz]mm[0-9]+)([^0-9A-Za-z_]|$)/ &&
-                mnemonic !~ /^(emms|femms|ldmxcsr|stmxcsr|[slm]fence|movnti[lq]?|clflush|prefetch[a-z0-9]*)$/)
+                mnemonic !~ /^(emms|femms|ldmxcsr|stmxcsr|[slm]fence|movnti[lq]?|clflush)$/ &&
+                mnemonic !~ /^prefetch[a-z0-9]*$/)
                 next
             if (index(guarded, " " symbol " ")) {
                 if (!((symbol) in seen)) { seen[symbol] = 1; which = which " " symbol }
