@@ -24,7 +24,8 @@ if [ "${1:-}" = isa=i686 ]; then
     isa=i686
     shift
 fi
-xp_check=$(cd "$(dirname "$0")" && pwd)/winxp-exports/check-imports.sh
+here=$(cd "$(dirname "$0")" && pwd)
+xp_check=$here/winxp-exports/check-imports.sh
 allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll shell32.dll comctl32.dll msvcrt.dll "
 status=0
 
@@ -43,40 +44,11 @@ newest=$((${version%.*} * 100 + ${version#*.}))
 # other function found here must be read the same way before it joins this list.
 cpuid_guarded=" _fesetround _feclearexcept "
 
-# Prints each instruction of PROGRAM (named NAME) beyond the i686 set, outside cpuid_guarded, as
-# "NAME: FUNCTION+OFFSET: INSTRUCTION", and last "guarded N FUNCTION...", those in cpuid_guarded.
-# Registers are matched whole and in the operands only (not in the symbol names objdump adds in
-# <...>); an undecodable byte, "(bad)", is none of them.
+# Prints each instruction of PROGRAM (named NAME) beyond the i686 set outside cpuid_guarded, and
+# last how many there were in cpuid_guarded (see beyond_i686.awk).
 beyond_i686() {
-    "$objdump" -d --no-show-raw-insn -w "$1" | awk -v name="$2" -v guarded="$cpuid_guarded" '
-        function hex(text,    i, value) {
-            value = 0
-            for (i = 1; i <= length(text); i++)
-                value = value * 16 + index("0123456789abcdef", substr(text, i, 1)) - 1
-            return value
-        }
-        /^[0-9a-f]+ <.*>:$/ { symbol = substr($2, 2, length($2) - 3); start = hex($1); next }
-        /^ *[0-9a-f]+:\t/ {
-            tab = index($0, "\t")
-            address = substr($0, 1, tab - 2)
-            sub(/^ */, "", address)
-            text = substr($0, tab + 1)
-            sub(/ *<[^>]*>/, "", text)
-            sub(/ *#.*/, "", text)
-            mnemonic = text
-            sub(/ .*/, "", mnemonic)
-            if (text !~ /%(mm[0-7]|[xyz]mm[0-9]+)([^0-9A-Za-z_]|$)/ &&
-                mnemonic !~ /^(emms|femms|ldmxcsr|stmxcsr|[slm]fence|movnti[lq]?|clflush)$/ &&
-                mnemonic !~ /^prefetch[a-z0-9]*$/)
-                next
-            if (index(guarded, " " symbol " ")) {
-                if (!((symbol) in seen)) { seen[symbol] = 1; which = which " " symbol }
-                behind++
-                next
-            }
-            printf "%s: %s+0x%x: %s\n", name, symbol, hex(address) - start, text
-        }
-        END { print "guarded " behind + 0 which }'
+    "$objdump" -d --no-show-raw-insn -w "$1" |
+        awk -v name="$2" -v guarded="$cpuid_guarded" -f "$here/beyond_i686.awk"
 }
 
 for named in "$@"; do
