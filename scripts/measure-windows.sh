@@ -10,11 +10,12 @@
 # "Using SquawkBox" is on in both relays (the way a relay joins by itself), so both publish every
 # 12th tick. For each process: CPU as the process's own user and system time (all threads) over
 # the window, as a share of one core, which a busy machine disturbs less than a share of the wall
-# clock; resident memory at the window's end and at its peak; and the load average at the
-# window's start and end. wineserver, and the rest of Wine, are counted separately.
+# clock; wake-ups a second (its threads' context switches); resident memory at the window's end
+# and at its peak; and the load average at the window's start and end. wineserver, and the rest
+# of Wine, are counted separately.
 # The Wine windows run in the Debian 13 root with Wine 10 that the Wine 10 tests use, in a private
 # network namespace, holding the root's lock (the tests wait meanwhile): this needs root.
-# Usage: scripts/measure-windows.sh [SECONDS]   (default 60; about 4 minutes with 60)
+# Usage: scripts/measure-windows.sh [SECONDS]   (default 60; about 6 minutes with 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/stop_processes.bash
@@ -65,13 +66,14 @@ wait_for() {
     return 1
 }
 
-# One line a process: "PID NAME TICKS", TICKS its user and system time (all threads, clock ticks),
+# One line a process: "PID NAME TICKS SWITCHES", TICKS its user and system time (all threads,
+# clock ticks), SWITCHES the context switches of its threads, voluntary or not (its wake-ups);
 # NAME the last part of its first argument: under Wine, a program's own path (the `wine` that
 # started it has the path as a later argument, and is another process); on Wine's 32-bit side,
 # run by qemu-i386, the first argument that names a Windows program. WHICH is a directory (the
 # processes whose root it is) or a list of process ids.
 processes() {
-    local which=$1 dir pid name ticks
+    local which=$1 dir pid name ticks switches
     for dir in /proc/[0-9]*; do
         pid=${dir#/proc/}
         if [ "${which:0:1}" = / ]; then
@@ -87,14 +89,16 @@ processes() {
         [ -n "$name" ] || continue
         # The fields after the command's name: utime and stime are the 12th and 13th.
         ticks=$(sed 's/.*) //' "$dir/stat" 2>/dev/null | awk '{print $12 + $13}') || continue
-        [ -n "$ticks" ] && echo "$pid ${name// /_} $ticks"
+        switches=$(cat "$dir"/task/*/status 2>/dev/null |
+            awk '/ctxt_switches/ {s += $2} END {print s + 0}')
+        [ -n "$ticks" ] && echo "$pid ${name// /_} $ticks $switches"
     done
 }
 
 # Measures one window: the processes named NAME... among WHICH (see processes) over `duration`
 # seconds (wineserver also as wineserver64); appends one line a process to $work/results:
-# "WINDOW NAME CPU% RSS_MiB PEAK_MiB LOAD_START LOAD_END"; with a root, the rest of its processes
-# summed as "(rest_of_Wine)".
+# "WINDOW NAME CPU% WAKEUPS_A_SECOND RSS_MiB PEAK_MiB LOAD_START LOAD_END"; with a root, the rest
+# of its processes summed as "(rest_of_Wine)".
 # Usage: measure_window WINDOW WHICH NAME...
 measure_window() {
     local window=$1 root=$2
@@ -122,15 +126,16 @@ measure_window() {
         awk -v pid="$pid" -v b="$before" -v a="$after" -v hz="$(getconf CLK_TCK)" \
             -v wall="$((end - start))" -v line="$window $name" \
             -v rest="$memory $load_start $load_end" '
-            function ticks(list, id,    n, i, f) {
+            function field(list, id, k,    n, i, f) {
                 n = split(list, lines, "\n")
-                for (i = 1; i <= n; i++) { split(lines[i], f, " "); if (f[1] == id) return f[3] }
-                return -1
+                for (i = 1; i <= n; i++) { split(lines[i], f, " "); if (f[1] == id) return f[k] }
+                return 0
             }
             BEGIN {
-                t0 = ticks(b, pid); t1 = ticks(a, pid)
-                if (t0 < 0) t0 = 0
-                printf "%s %.3f %s\n", line, (t1 - t0) / hz / (wall / 1e9) * 100, rest
+                seconds = wall / 1e9
+                printf "%s %.3f %.1f %s\n", line,
+                    (field(a, pid, 3) - field(b, pid, 3)) / hz / seconds * 100,
+                    (field(a, pid, 4) - field(b, pid, 4)) / seconds, rest
             }' >>"$work/results"
     done
     [ "${root:0:1}" = / ] || return 0
@@ -147,7 +152,7 @@ measure_window() {
           used = $3 - (($1 in old) ? old[$1] : 0)
           sum += used
           printf "%s %s %.3f\n", window, $2, used / hz / (wall / 1e9) * 100 >>rest }
-        END { printf "%s %.3f - - %s\n", line, sum / hz / (wall / 1e9) * 100, loads }' \
+        END { printf "%s %.3f - - - %s\n", line, sum / hz / (wall / 1e9) * 100, loads }' \
         <<<"$after" >>"$work/results"
 }
 
@@ -234,9 +239,9 @@ echo
 echo "measure-windows: $duration s windows, 30 aircraft at 10 messages a second each," \
     "\"Using SquawkBox\" on; CPU is user + system time as a share of one core"
 awk '
-    BEGIN { printf "%-7s %-18s %10s %9s %9s %s\n", "window", "process", "CPU %", "RSS MiB",
-                   "peak MiB", "load average (start; end 1/5/15 min)" }
-    { printf "%-7s %-18s %10s %9s %9s %s; %s %s %s\n", $1, $2, $3, $4, $5, $6, $7, $8, $9
+    BEGIN { printf "%-7s %-18s %8s %10s %8s %8s %s\n", "window", "process", "CPU %", "wake-ups/s",
+                   "RSS MiB", "peak MiB", "load average (start; end 1/5/15 min)" }
+    { printf "%-7s %-18s %8s %10s %8s %8s %s; %s %s %s\n", $1, $2, $3, $4, $5, $6, $7, $8, $9, $10
       cpu[$1 " " $2] = $3 }
     END {
         if (cpu["floor dp_probe.exe"] > 0)
