@@ -10,3 +10,7 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# The download must run on the Pentium III and Athlon XP machines FS2002 pilots still keep: the
+# instruction set is pinned to the i686 base (no MMX, no SSE), whatever the compiler's default.
+set(CMAKE_C_FLAGS_INIT "-march=i686 -mtune=generic")
+set(CMAKE_CXX_FLAGS_INIT "-march=i686 -mtune=generic")

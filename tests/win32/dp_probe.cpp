@@ -2,11 +2,14 @@
 // the relay does (the TCP/IP connection initialised with an address for 127.0.0.1, EnumSessions,
 // Open with DPOPEN_JOIN, CreatePlayer with an event), then prints one line per message it
 // receives. It checks a session host against the system's own DirectPlay.
-// Usage: dp_probe [--name NAME] [--seconds N] [--offered] [--rejoin]   (exit 0 once joined)
+// Usage: dp_probe [--name NAME] [--seconds N] [--offered] [--rejoin] [--discard]
+//   (exit 0 once joined)
 //   --offered: initialise the TCP/IP connection as EnumConnections offers it (the relay's menu
 //   command) instead of an address for 127.0.0.1 (its automatic join).
 //   --rejoin: once the first session is over, release the object and join again with a new
 //   one, as the relay does after a session lost.
+//   --discard: receive every message into one buffer and drop it, printing nothing but the count
+//   at the end: the least a DirectPlay client can do with a session's traffic.
 // A game message is printed with its first 64 bytes in hex.
 #include <windows.h>
 
@@ -147,6 +150,33 @@ bool Drain(IDirectPlay4A* play, unsigned& count) {
     }
 }
 
+// Takes every waiting message into one reused buffer and drops it; true once the session is
+// lost.
+bool Discard(IDirectPlay4A* play, std::vector<unsigned char>& buffer, unsigned& count) {
+    for (;;) {
+        DPID from = 0;
+        DPID to = 0;
+        auto size = static_cast<DWORD>(buffer.size());
+        HRESULT result = play->Receive(&from, &to, DPRECEIVE_ALL, buffer.data(), &size);
+        if (result == DPERR_NOMESSAGES)
+            return false;
+        if (result == DPERR_BUFFERTOOSMALL) {
+            buffer.resize(size);
+            continue;
+        }
+        if (FAILED(result)) {
+            Line("error: Receive 0x%08lX", Code(result));
+            return true;
+        }
+        ++count;
+        DWORD type = 0;
+        if (from == DPID_SYSMSG && size >= sizeof type)
+            std::memcpy(&type, buffer.data(), sizeof type);
+        if (type == DPSYS_SESSIONLOST)
+            return true;
+    }
+}
+
 using LobbyCreate = HRESULT(WINAPI*)(LPGUID, LPDIRECTPLAYLOBBYA*, IUnknown*, LPVOID, DWORD);
 
 // An address for 127.0.0.1 on the TCP/IP service provider, made by the lobby object.
@@ -182,7 +212,7 @@ std::vector<unsigned char> LoopbackAddress() {
 
 // One join and the messages that follow, until the session is lost or `seconds` pass; false if
 // the join failed.
-bool JoinAndReceive(const std::string& name, long seconds, bool offered) {
+bool JoinAndReceive(const std::string& name, long seconds, bool offered, bool discard) {
     Probe probe;
     void* object = nullptr;
     HRESULT result =
@@ -241,11 +271,16 @@ bool JoinAndReceive(const std::string& name, long seconds, bool offered) {
     probe.play->EnumPlayers(nullptr, OnPlayer, nullptr, 0);
 
     unsigned count = 0;
+    std::vector<unsigned char> buffer(1024);
     DWORD deadline = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     bool lost = false;
-    while (!lost && static_cast<LONG>(deadline - GetTickCount()) > 0) {
-        WaitForSingleObject(event, 200);
-        lost = Drain(probe.play, count);
+    for (;;) {
+        auto left = static_cast<LONG>(deadline - GetTickCount());
+        if (lost || left <= 0)
+            break;
+        // Discarding, it wakes for the session's messages only (and once at the deadline).
+        WaitForSingleObject(event, discard ? static_cast<DWORD>(left) : 200);
+        lost = discard ? Discard(probe.play, buffer, count) : Drain(probe.play, count);
     }
     Line("done: %u messages%s", count, lost ? ", session lost" : "");
     probe.play->DestroyPlayer(self);
@@ -260,10 +295,13 @@ int main(int argc, char** argv) {
     std::string name = "Skyrelay";
     long seconds = 20;
     bool offered = false;
+    bool discard = false;
     int joins = 1;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--offered") == 0)
             offered = true;
+        else if (std::strcmp(argv[i], "--discard") == 0)
+            discard = true;
         else if (std::strcmp(argv[i], "--rejoin") == 0)
             joins = 2;
         else if (std::strcmp(argv[i], "--name") == 0 && i + 1 < argc)
@@ -276,7 +314,7 @@ int main(int argc, char** argv) {
     for (int join = 0; join < joins && joined; ++join) {
         if (join > 0)
             Line("rejoin");
-        joined = JoinAndReceive(name, seconds, offered);
+        joined = JoinAndReceive(name, seconds, offered, discard);
     }
     CoUninitialize();
     return joined ? 0 : 1;

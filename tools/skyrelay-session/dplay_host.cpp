@@ -59,7 +59,8 @@ int BoundSocket(int type, std::uint16_t port, std::string& error) {
 
 DirectPlayHost::DirectPlayHost(DirectPlayHostOptions options)
     : options_(std::move(options)), instance_(RandomGuid()),
-      peers_(options_.aircraft, options_.speedEncoding, std::move(options_.script)) {
+      peers_(options_.aircraft, options_.speedEncoding, std::move(options_.script), options_.rate,
+             options_.stamp) {
     systemPlayer_ = nextPlayerId_++;
 }
 

@@ -28,6 +28,8 @@ struct DirectPlayHostOptions {
     dplay::Layout layout = dplay::Layout::Client64;
     int aircraft = 0;
     SpeedEncoding speedEncoding = SpeedEncoding::MetresPerSecond;
+    int rate = DefaultPositionRate; // position messages a second from each synthetic peer
+    bool stamp = false;             // synthetic vertical speeds carry the moment of sending
     std::optional<Scenario> script;
 };
 

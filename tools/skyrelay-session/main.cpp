@@ -74,6 +74,8 @@ int HostDirectPlay(session_host::HostOptions options, bool portGiven, bool clien
     dplayOptions.enumerationPort = enumerationPort;
     dplayOptions.aircraft = options.aircraft;
     dplayOptions.speedEncoding = options.speedEncoding;
+    dplayOptions.rate = options.rate;
+    dplayOptions.stamp = options.stamp;
     dplayOptions.script = std::move(options.script);
     session_host::DirectPlayHost host(std::move(dplayOptions));
     std::string error;
