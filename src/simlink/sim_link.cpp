@@ -168,11 +168,12 @@ int SimLinkProcess(SimLinkResult* result) {
         if (!answered)
             plat::SleepMs(SendRetryPauseMs);
     }
-    if (!answered) {
-        simLink.lastSendError = plat::LastError();
+    // Kept for every batch sent, 0 when it was answered: an error of an earlier batch is never
+    // taken for the cause of a later bad reply.
+    simLink.lastSendError = answered ? 0 : plat::LastError();
+    if (!answered)
         return CountedFailure(result, simLink.lastSendError == 0 ? SimLinkResult::NoAnswer
                                                                  : SimLinkResult::SendError);
-    }
     if (reply != 1) {
         Store(result, SimLinkResult::BadReply);
         return 0;

@@ -16,6 +16,9 @@ namespace {
 // The view of "SkyrelayStats", null when there is none.
 void* statsView = nullptr;
 
+// Timer 7's identifier while it runs, 0 otherwise.
+plat::TimerId counterBlockTimerId = 0;
+
 // The counters as the last update saw them, to stamp the time of what changed since.
 struct SeenCounts {
     std::uint64_t messages;     // all session messages received
@@ -43,6 +46,18 @@ volatile std::uint32_t* SequenceWord(void* view) {
                                                      offsetof(RelayStats, sequence));
 }
 
+// Opens the block into statsView. A block taken over keeps its sequence word counting up from
+// where the relay before left it, so that a reader copying it across the take-over sees the word
+// change.
+bool TakeCounterBlock() {
+    statsView = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+    if (statsView == nullptr)
+        return false;
+    std::uint32_t left = *SequenceWord(statsView);
+    relayStats.sequence = left + (left & 1u);
+    return true;
+}
+
 } // namespace
 
 void WriteRelayStatsView(void* view, RelayStats& record) {
@@ -54,6 +69,9 @@ void WriteRelayStatsView(void* view, RelayStats& record) {
     std::atomic_thread_fence(std::memory_order_release);
     std::memcpy(bytes, from, word);
     std::memcpy(bytes + after, from + after, sizeof record - after);
+    // The fields must be in the view before the even word says they are complete: without this
+    // fence the compiler (or the processor) may store the word before the copies, and a reader
+    // would accept a copy that mixes two updates.
     std::atomic_thread_fence(std::memory_order_release);
     record.sequence += 2;
     *SequenceWord(view) = record.sequence;
@@ -66,7 +84,19 @@ void OpenRelayStats() {
     relayStats.processId = plat::ProcessId();
     relayStats.startMs = plat::MonotonicMilliseconds();
     relayStats.running = 1;
-    statsView = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+    if (TakeCounterBlock())
+        WriteRelayStatsView(statsView, relayStats);
+    else if (mainDialog != nullptr)
+        counterBlockTimerId = plat::StartTimer(mainDialog, CounterBlockTimer, CounterBlockRetryMs,
+                                               OnCounterBlockTimer);
+}
+
+void OnCounterBlockTimer() {
+    if (statsView != nullptr || !TakeCounterBlock())
+        return;
+    plat::StopTimer(mainDialog, counterBlockTimerId);
+    counterBlockTimerId = 0;
+    PublishRelayStats();
 }
 
 void PublishRelayStats() {
@@ -100,6 +130,9 @@ void PublishRelayStats() {
 }
 
 void ReleaseRelayStats() {
+    if (counterBlockTimerId != 0)
+        plat::StopTimer(mainDialog, counterBlockTimerId);
+    counterBlockTimerId = 0;
     PublishRelayStats();
     relayStats.running = 0;
     if (statsView != nullptr) {
@@ -131,6 +164,7 @@ void CountNameHeard(const char* shortName) {
 void ResetRelayStats() {
     relayStats = RelayStats{};
     statsView = nullptr;
+    counterBlockTimerId = 0;
     seen = SeenCounts{};
     std::memset(nameHashes, 0, sizeof nameHashes);
 }

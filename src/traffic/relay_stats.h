@@ -120,10 +120,20 @@ static_assert(offsetof(RelayStats, lastSendError) == 236);
 // The working copy: the counters are incremented here; PublishRelayStats copies it into the view.
 extern RelayStats relayStats;
 
-// Opens (or creates) "SkyrelayStats" and fills the header, the process id and the start time.
-// Shows nothing: without a block (none to be had, or one that another running relay holds) the
-// counters are kept and never published.
+// While the relay has no counter block, timer 7 tries every 2000 ms to take it over, so that a
+// relay started while another one held the block gets it once that one has gone.
+inline constexpr unsigned CounterBlockTimer = 7;
+inline constexpr unsigned CounterBlockRetryMs = 2000;
+
+// Opens (or creates) "SkyrelayStats", fills the header, the process id and the start time, and
+// writes the block afresh at once, so that nothing a relay before it left there is read as this
+// one's. Shows nothing: without a block (none to be had, or one that another running relay holds)
+// the counters are kept, and timer 7 (when the main dialog exists) tries again.
 void OpenRelayStats();
+
+// Timer 7: one more try at the block; once it is had, the timer stops and the block gets the
+// relay's state at once.
+void OnCounterBlockTimer();
 
 // Copies a record into a view of the block so that a reader can tell a copy taken mid-write: the
 // sequence word becomes odd (record.sequence + 1), the other bytes follow, then the word becomes
@@ -137,7 +147,7 @@ void WriteRelayStatsView(void* view, RelayStats& record);
 void PublishRelayStats();
 
 // At exit: marks the relay as no longer running, copies the record once more and releases the
-// block.
+// block; stops timer 7.
 void ReleaseRelayStats();
 
 // Counts one more name heard from another pilot if it has not been heard before.

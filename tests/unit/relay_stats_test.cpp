@@ -300,6 +300,16 @@ TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
              s.lastExchangeResult = 13;
          },
          "The simulator refuses the traffic: the last exchange failed with BadReply (result 13)."},
+        // The system error of an earlier failed send is not the cause of a later bad reply.
+        {"refused after a failed send", true, true,
+         [](RelayStats& s) {
+             s.lastExchangeResult = 13;
+             s.lastSendError = 5;
+         },
+         "The simulator refuses the traffic: the last exchange failed with BadReply (result 13)."},
+        {"healed after one failure", true, true, [](RelayStats& s) { s.linkFailureCount = 1; },
+         "All is well: 1 aircraft, last published 3 s ago.\nEarlier the link to the simulator "
+         "failed once; it works now."},
         {"well", true, true, [](RelayStats&) {},
          "All is well: 1 aircraft, last published 3 s ago."},
     };
@@ -435,6 +445,35 @@ TEST(RelayStatsBlock, TheBlockFollowsEachChangeAtOnce) {
     }
 }
 
+// A relay started while another held the counters takes them over once that one has gone: it
+// tries every 2 s, and the block then shows this relay's state, not what the other left there.
+TEST(RelayStatsBlock, ARelayWithoutTheBlockTakesItOverOnceItsOwnerHasGone) {
+    FreshRelay("[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\nManualConnect=1\r\n");
+    auto* other =
+        static_cast<RelayStats*>(plat::OpenCounterBlock(RelayStatsBlockName, sizeof(RelayStats)));
+    ASSERT_NE(other, nullptr);
+    other->processId = 999;
+    other->inSession = 1;
+    std::string seen;
+    fake::WhileMainDialogRuns([&](plat::Window, plat::DialogHandler&) {
+        fake::FireTimer(DetectTimer);
+        fake::FireTimer(CounterBlockTimer);
+        seen = "while the other runs: process " + std::to_string(BlockNow().processId);
+        plat::CloseCounterBlock(other);
+        fake::FireTimer(CounterBlockTimer);
+        RelayStats now = BlockNow();
+        seen += "; then: process " + std::to_string(now.processId) + ", detected " +
+                std::to_string(now.simDetected) + ", in a session " +
+                std::to_string(now.inSession) + ", timer " +
+                std::to_string(fake::TimerRunning(CounterBlockTimer));
+    });
+    EXPECT_EQ(RunRelayApplication(), 0);
+    fake::WhileMainDialogRuns(nullptr);
+    EXPECT_EQ(seen, "while the other runs: process 999; then: process 321, detected 1, in a "
+                    "session 0, timer 0");
+    EXPECT_EQ(fake::LiveCounterBlocks(), 0);
+}
+
 // The relay writes the block as fast as it can while a reader copies it: no copy the reader
 // accepts mixes two updates. Each update keeps pairs of fields equal, and a 64-bit time whose
 // halves are equal.
@@ -459,7 +498,8 @@ TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
         [&] {
             std::uint64_t previous = 0;
             std::vector<std::uint8_t> bytes;
-            for (int read = 0; read < 10000 || changes < 1000; ++read) {
+            // Bounded: a reader that refuses every copy fails the test instead of hanging it.
+            for (int read = 0; (read < 10000 || changes < 1000) && read < 5'000'000; ++read) {
                 if (!CopyRelayStats(view.data(), view.size(), bytes, nullptr))
                     continue;
                 RelayStats s{};
@@ -475,6 +515,44 @@ TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
         });
     ASSERT_TRUE(ran) << "no second thread";
     EXPECT_EQ(mixed, 0);
+    EXPECT_GT(changes, 0) << "no copy was accepted";
+}
+
+// The view a reader copies, and what each pause between its tries does to it.
+RelayStats* copiedView = nullptr;
+int pausesUntilStable = 0;
+int pausesTaken = 0;
+void PauseForTheWriter() {
+    ++pausesTaken;
+    if (pausesTaken == pausesUntilStable)
+        copiedView->sequence = 8;
+}
+
+// A block the relay is writing (its sequence word odd) is copied up to five times, with a pause
+// between tries; the first even copy is kept.
+TEST(RelayStatsBlock, AReaderTriesFiveTimesWithAPauseBetween) {
+    struct Row {
+        int pausesUntilStable; // the writer finishes during this pause; 0 when it never does
+        bool copied;
+        int pausesTaken;
+    };
+    const Row rows[] = {{0, false, 4}, {1, true, 1}, {4, true, 4}};
+    for (const Row& row : rows) {
+        RelayStats view = WorkingRelay();
+        view.sequence = 7;
+        copiedView = &view;
+        pausesUntilStable = row.pausesUntilStable;
+        pausesTaken = 0;
+        std::vector<std::uint8_t> bytes;
+        std::string refusal;
+        EXPECT_EQ(CopyRelayStats(&view, sizeof view, bytes, &refusal, PauseForTheWriter),
+                  row.copied)
+            << row.pausesUntilStable;
+        EXPECT_EQ(pausesTaken, row.pausesTaken) << row.pausesUntilStable;
+        EXPECT_EQ(refusal, row.copied ? ""
+                                      : "the block changed during every one of 5 reads (a "
+                                        "Skyrelay that stopped while writing it leaves it so)");
+    }
 }
 
 } // namespace
