@@ -43,6 +43,21 @@ write_scenario() {
     } >"$work/scenario.txt"
 }
 
+# Waits up to 10 s for the counter block to be the relay's with that process id, with "running
+# inSession joins" as given.
+wait_for_counters_of() {
+    local pid="$1" expected="$2" seen="" _
+    for _ in $(seq 1 20); do
+        seen=$("$bin/skyrelay-aifile" --stats --json 2>/dev/null | python3 -c '
+import json, sys
+s = json.load(sys.stdin)["stats"] or {}
+print(s.get("processId"), s.get("running"), s.get("inSession"), s.get("joins"))' || true)
+        [ "$seen" = "$pid $expected" ] && return 0
+        sleep 0.5
+    done
+    fail "the counters are not relay $pid's with $expected: $seen"
+}
+
 # skyrelay-sim with options and its own log; `sim_pid` is its process.
 start_sim_as() {
     local name="$1"
@@ -353,7 +368,8 @@ FSPath=%s\r' "$fs_dir")" ] || fail "Skyrelay.ini: $(od -c "$SKYRELAY_CONFIG_DIR/
 second_relay)
     # A second relay beside the first: both join and both write the one "AIFile"; when the relay
     # that made "AIFile" ends, the other one's picture stays readable by name. The counter block
-    # stays the first relay's: the second runs without one and says so once.
+    # stays the first relay's: the second runs without one and says so once, and takes it over,
+    # afresh, once the first has gone.
     prepare_world
     rm -f "$aifile"
     start_connected
@@ -381,6 +397,7 @@ EOF
     exit_relay Exit -
     zero_aifile 2>/dev/null || fail "\"AIFile\" is gone while the second relay runs"
     wait_bravo_picture
+    wait_for_counters_of "$relay2_pid" "1 1 1"
     relay_pid=$relay2_pid
     printf 'Exit\n' >&4
     wait_relay_exit
@@ -402,6 +419,7 @@ box: No comunication file Mapping
 skyrelay: no counters in \"SkyrelayStats\": No space left on device"
     rm -f /dev/shm/filler
     wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "simulator detection"
+    wait_for_counters_of "$relay_pid" "1 0 0"
     say Exit
     wait_relay_exit
     [ "$relay_status" -eq 0 ] || fail "the relay exited with status $relay_status"

@@ -339,12 +339,24 @@ TEST_F(AIFileReader, WatchReadsAgainUntilInterrupted) {
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string line = "{\"state\":2,\"recordCount\":0,\"records\":[],\"warnings\":[]}\n";
     EXPECT_EQ(run.out.substr(0, 2 * line.size()), line + line);
+
+    // Under the table, a counter block that is refused is said so, not taken for no relay.
+    const std::string statsName =
+        blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
+    OtherProgramBlock other(statsName, RelayStatsSize, 0xAB);
+    run = RunReader({"--watch"}, 6);
+    EXPECT_NE(run.out.find("\nskyrelay-aifile: cannot read \"SkyrelayStats\" (" + statsName +
+                           "): the block does not start with the magic number"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(AIFileReader, HelpSaysOnlyTheFirstRecordCountRecordsAreRead) {
-    ReaderRun help = RunReader({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Only the first recordCount records are read"), std::string::npos);
+    for (const char* option : {"--help", "-h"}) {
+        ReaderRun help = RunReader({option});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("Only the first recordCount records are read"), std::string::npos);
+    }
     ReaderRun wrong = RunReader({"--tail"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("unknown option --tail"), std::string::npos);
@@ -394,6 +406,10 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     EXPECT_NE(run.out.find("; last result Ok; last failed send: system error 5\n"),
               std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("none joined): is a multiplayer session running in FS2002?\nEarlier the "
+                           "link to the simulator failed once;"),
+              std::string::npos)
+        << run.out;
 
     // Released at exit: nothing left to read.
     ReleaseRelayStats();
@@ -410,19 +426,26 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("does not start with the magic number"), std::string::npos) << run.err;
 #ifndef _WIN32
-    // A copy refused (the block changing at every try) leaves no descriptor open: --watch meets
-    // one every second.
-    const auto openFiles = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    // A read, also one whose copy is refused (the block changing at every try), leaves no
+    // descriptor open and nothing mapped: --watch reads every second.
+    const auto held = [&statsName] {
+        std::string maps = other::ReadFile("/proc/self/maps");
+        std::ptrdiff_t mapped = 0;
+        for (std::size_t at = maps.find(statsName); at != std::string::npos;
+             at = maps.find(statsName, at + 1))
+            ++mapped;
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}) + mapped;
     };
-    const auto filesBefore = openFiles();
+    const auto heldBefore = held();
     std::vector<std::uint8_t> bytes;
     std::string error;
     EXPECT_EQ(aifile::ReadBlockBytes(statsName, RelayStatsSize, bytes, error,
                                      [](const void*, std::size_t, std::vector<std::uint8_t>&,
                                         std::string*) { return false; }),
               aifile::Outcome::Failed);
-    EXPECT_EQ(openFiles(), filesBefore);
+    EXPECT_EQ(aifile::ReadBlockBytes(statsName, RelayStatsSize, bytes, error),
+              aifile::Outcome::Read);
+    EXPECT_EQ(held(), heldBefore);
 #endif
     ResetRelayStats();
 }
@@ -471,6 +494,10 @@ TEST_F(AIFileReader, TheNextRelayStartsTheCountersOfADeadOneAfresh) {
     ReaderRun before = RunReader({"--stats", "--json"});
     EXPECT_NE(before.out.find(",\"running\":1,\"simDetected\":1,"), std::string::npos)
         << before.out;
+#ifndef _WIN32
+    // Its process is gone (on Windows the thread's process is this one).
+    EXPECT_EQ(before.out.find("{\"diagnosis\":\"Skyrelay is not running"), 0u) << before.out;
+#endif
     ResetRelayStats();
     ResetRelayState();
     OpenRelayStats();

@@ -101,6 +101,7 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
         {RelayStatsMagic, 3, 300, 240, ""}, // a later, longer block, copied as far as known
         {RelayStatsMagic, 2, 300, 300, ""},
         {RelayStatsMagic, 2, 240, 11, "the block is 11 bytes, too small for its header"},
+        {RelayStatsMagic, 2, 240, 12, "only 12 bytes of the block can be read, fewer than 240"},
         {0x54534B54, 2, 240, 240,
          "the block does not start with the magic number of Skyrelay's counters"},
         {RelayStatsMagic, 1, 240, 240,
@@ -126,6 +127,8 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
             EXPECT_EQ(reading.stats.processId, 77u);
         }
     }
+    EXPECT_EQ(ReadRelayStats(nullptr, 240).refusal,
+              "the block is 0 bytes, too small for its header");
 }
 
 // A relay in a session that hears ALPHA and publishes it: all is well at 100 s.

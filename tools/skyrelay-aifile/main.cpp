@@ -77,13 +77,17 @@ StatsRead ReadStats(const std::string& name) {
     return read;
 }
 
+// Why a counter block there is could not be read or was refused.
+std::string Refusal(const std::string& name, const StatsRead& read) {
+    return "skyrelay-aifile: cannot read \"SkyrelayStats\" (" + name + "): " + read.error;
+}
+
 // One --stats read as text or JSON; *status is 1 when the block could not be read.
 std::string StatsText(const std::string& name, bool json, int* status) {
     StatsRead read = ReadStats(name);
     *status = read.outcome == aifile::Outcome::Read ? 0 : 1;
     if (read.outcome == aifile::Outcome::Failed) {
-        std::fprintf(stderr, "skyrelay-aifile: cannot read \"SkyrelayStats\" (%s): %s\n",
-                     name.c_str(), read.error.c_str());
+        std::fprintf(stderr, "%s\n", Refusal(name, read).c_str());
         return "";
     }
     if (json)
@@ -171,9 +175,15 @@ int Run(int argc, char** argv, bool ownConsole) {
             else
                 text = message + "\n";
         }
-        // Under the table, the sentence that says why it may be empty.
-        if (watch && !json)
-            text += "\n" + DiagnoseRelay(ReadStats(statsName).context) + "\n";
+        // Under the table, the sentence that says why it may be empty, or why the counters
+        // cannot say it: a block refused is not a relay that is not running.
+        if (watch && !json) {
+            StatsRead read = ReadStats(statsName);
+            text += "\n" +
+                    (read.outcome == aifile::Outcome::Failed ? Refusal(statsName, read)
+                                                             : DiagnoseRelay(read.context)) +
+                    "\n";
+        }
         if (redraw)
             std::fputs("\x1b[H\x1b[2J", stdout);
         else if (watch && !json && !text.empty())
