@@ -8,7 +8,6 @@
 #include "traffic/shared_block.h"
 
 #include "integration/other_process.h"
-#include "skyrelay-aifile/block_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +22,7 @@
 #include "platform/win32/monotonic_clock.h"
 #else
 #include "platform/app.h"
+#include "skyrelay-aifile/block_reader.h"
 
 #include <cerrno>
 #include <fcntl.h>
