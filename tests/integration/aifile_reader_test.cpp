@@ -345,6 +345,7 @@ TEST_F(AIFileReader, WatchReadsAgainUntilInterrupted) {
         blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
     OtherProgramBlock other(statsName, RelayStatsSize, 0xAB);
     run = RunReader({"--watch"}, 6);
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "a pipe is no screen to clear";
     EXPECT_NE(run.out.find("\nskyrelay-aifile: cannot read \"SkyrelayStats\" (" + statsName +
                            "): the block does not start with the magic number"),
               std::string::npos)

@@ -535,13 +535,16 @@ void PauseForTheWriter() {
 // between tries; the first even copy is kept.
 TEST(RelayStatsBlock, AReaderTriesFiveTimesWithAPauseBetween) {
     struct Row {
+        std::uint32_t version;
         int pausesUntilStable; // the writer finishes during this pause; 0 when it never does
         bool copied;
         int pausesTaken;
     };
-    const Row rows[] = {{0, false, 4}, {1, true, 1}, {4, true, 4}};
+    // Layout 1 had no sequence word: its bytes there are copied once, for the refusal.
+    const Row rows[] = {{2, 0, false, 4}, {2, 1, true, 1}, {2, 4, true, 4}, {1, 0, true, 0}};
     for (const Row& row : rows) {
         RelayStats view = WorkingRelay();
+        view.version = row.version;
         view.sequence = 7;
         copiedView = &view;
         pausesUntilStable = row.pausesUntilStable;
@@ -556,6 +559,12 @@ TEST(RelayStatsBlock, AReaderTriesFiveTimesWithAPauseBetween) {
                                       : "the block changed during every one of 5 reads (a "
                                         "Skyrelay that stopped while writing it leaves it so)");
     }
+    // A view too short for the word is copied once as it is, and never read past its end.
+    const std::vector<std::uint8_t> whole = Bytes(WorkingRelay());
+    const std::vector<std::uint8_t> shortView(whole.begin(), whole.begin() + 100);
+    std::vector<std::uint8_t> bytes;
+    EXPECT_TRUE(CopyRelayStats(shortView.data(), shortView.size(), bytes, nullptr));
+    EXPECT_EQ(bytes, shortView);
 }
 
 } // namespace
