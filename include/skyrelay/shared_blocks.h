@@ -158,15 +158,15 @@ typedef struct SkyrelayStats {
     uint32_t linkLastSystemError; /* system error of that failure's send, 0 for none */
     uint64_t linkLastFailureMs;   /* when that failure happened */
     uint64_t lastExchangeOkMs;    /* the last exchange with the simulator that succeeded */
-    uint64_t waitSinceMs; /* when the exchange the relay waits in began; 0 when it waits in none */
-    uint16_t waitAircraft;          /* its aircraft, 1 to waitOf; 0 for the link's handshake */
-    uint16_t waitOf;                /* aircraft in that publication; 0 for the handshake */
-    int32_t usingSquawkBoxRaw;      /* option UsingSB as the relay holds it (only 1 is on) */
-    int32_t manualConnectOnlyRaw;   /* option ManualConnect as the relay holds it (not 0 is on) */
-    uint64_t sessionSinceMs;        /* when sessionState became what it is */
-    uint32_t sessionEnding;         /* type of the ending message when sessionState is ENDED */
-    uint32_t recentPublications;    /* entries of recent in use, 0 to 4 */
-    uint64_t lastPositionMs;        /* the first update after a position message arrived */
+    uint64_t waitSinceMs;  /* when the exchange the relay waits in began; 0 when it waits in none */
+    uint16_t waitAircraft; /* its aircraft, 1 to waitOf; 0 for the link's handshake */
+    uint16_t waitOf;       /* aircraft in that publication; 0 for the handshake */
+    int32_t usingSquawkBoxRaw;    /* option UsingSB as the relay holds it (only 1 is on) */
+    int32_t manualConnectOnlyRaw; /* option ManualConnect as the relay holds it (not 0 is on) */
+    uint64_t sessionSinceMs;      /* when sessionState became what it is */
+    uint32_t sessionEnding;       /* type of the ending message when sessionState is ENDED */
+    uint32_t recentPublications;  /* entries of recent in use, 0 to 4 */
+    uint64_t lastPositionMs;      /* the first update after a position message arrived */
     SkyrelayPublication recent[SKYRELAY_STATS_RECENT]; /* the latest publication first */
 } SkyrelayStats;
 

@@ -210,6 +210,10 @@ void NoteAttemptEnded(bool joined) {
         relayStats.sessionState = RelaySessionJoined;
         relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
         relayStats.sessionEnding = 0;
+    } else if (sessionBeforeAttempt == RelaySessionJoined) {
+        // Every attempt releases the object of the session it was in: a failed one leaves it.
+        relayStats.sessionState = RelaySessionNone;
+        relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
     } else {
         relayStats.sessionState = sessionBeforeAttempt;
         relayStats.sessionSinceMs = sessionSinceBeforeAttempt;

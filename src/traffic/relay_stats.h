@@ -15,8 +15,8 @@ static_assert(std::endian::native == std::endian::little, "the counter block is 
 inline constexpr char RelayStatsBlockName[] = "SkyrelayStats";
 inline constexpr std::uint32_t RelayStatsMagic = 0x54534B53; // the bytes "SKST"
 inline constexpr std::uint32_t RelayStatsVersion = 3;
-inline constexpr std::size_t RelayStatsSize = 432;       // bytes in layout version 3
-inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link result codes 0 to 15
+inline constexpr std::size_t RelayStatsSize = 432;        // bytes in layout version 3
+inline constexpr std::size_t RelayStatsResultCodes = 16;  // simulator link result codes 0 to 15
 inline constexpr std::size_t RelayRecentPublications = 4; // publications whose counts are kept
 
 // The simulator link as the relay knows it (RelayStats::linkState).

@@ -35,7 +35,6 @@ std::string Seconds(std::uint64_t ms) {
     return text + " s";
 }
 
-
 std::string YesNo(std::uint8_t flag) {
     return flag != 0 ? "yes" : "no";
 }
@@ -70,8 +69,6 @@ const char* EndingText(std::uint32_t type) {
         return "an unknown message";
     }
 }
-
-
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
@@ -231,15 +228,15 @@ std::string FactsLine(const RelayStats& s, std::uint64_t updateAgeMs) {
                          : Number(SecondsSince(then, s.lastUpdateMs)) + " s before it";
     };
     std::string line = "Block of process " + Number(s.processId) + " updated " +
-                       Number(updateAgeMs / 1000) + " s ago. Link: " +
-                       LinkStateName(s.linkState) + ", since " + age(s.linkSinceMs);
+                       Number(updateAgeMs / 1000) + " s ago. Link: " + LinkStateName(s.linkState) +
+                       ", since " + age(s.linkSinceMs);
     if (s.linkLastResult != 0)
         line += std::string("; last failure ") +
                 SimLinkResultName(static_cast<SimLinkResult>(s.linkLastResult)) + " (result " +
                 std::to_string(s.linkLastResult) + ", system error " +
                 Number(s.linkLastSystemError) + "), " + age(s.linkLastFailureMs);
-    line += "; last good exchange " + age(s.lastExchangeOkMs) + ". Session: " +
-            SessionStateName(s.sessionState) + ", since " + age(s.sessionSinceMs);
+    line += "; last good exchange " + age(s.lastExchangeOkMs) +
+            ". Session: " + SessionStateName(s.sessionState) + ", since " + age(s.sessionSinceMs);
     if (s.sessionState == RelaySessionEnded)
         line += ", ending type " + Number(s.sessionEnding);
     line += ". Timers:";
@@ -323,15 +320,16 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     const Claim lookingClaim{looking ? ClaimKind::LookingForSimulator
                                      : ClaimKind::NotLookingForSimulator};
     const auto result = static_cast<SimLinkResult>(s.linkLastResult);
-    const bool denied = result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
+    const bool denied =
+        result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
 
     if (s.waitSinceMs != 0) {
         // Nothing updates the block while the relay waits: the reader's clock tells how long.
         std::string waited =
             Number((SecondsSince(s.waitSinceMs, s.lastUpdateMs) * 1000 + updateAgeMs) / 1000);
-        std::string what = s.waitOf == 0 ? std::string("while it connects to it")
-                                         : "for aircraft " + Number(s.waitAircraft) + " of " +
-                                               Number(s.waitOf);
+        std::string what =
+            s.waitOf == 0 ? std::string("while it connects to it")
+                          : "for aircraft " + Number(s.waitAircraft) + " of " + Number(s.waitOf);
         return say("sim-waiting",
                    "Skyrelay is waiting for FS2002 to answer " + what + " (" + waited +
                        " s so far; it waits up to " + LongestWait() +
@@ -349,26 +347,26 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                            then,
                        {{ClaimKind::SimulatorNotFound}, {ClaimKind::RightsDiffer}, lookingClaim});
         if (result == SimLinkResult::BadReply)
-            return say("sim-rights",
-                       "FS2002's IPC module answers but cannot read Skyrelay's requests, as "
-                       "when Skyrelay and FS2002 do not run with the same rights (one of them "
-                       "as administrator): start both the same way" +
-                           then,
-                       {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorRefuses},
-                        lookingClaim});
+            return say(
+                "sim-rights",
+                "FS2002's IPC module answers but cannot read Skyrelay's requests, as "
+                "when Skyrelay and FS2002 do not run with the same rights (one of them "
+                "as administrator): start both the same way" +
+                    then,
+                {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorRefuses}, lookingClaim});
         if (!looking)
-            return say("sim-stopped",
-                       std::string("Skyrelay has stopped looking for the simulator") +
-                           (s.linkState == RelayLinkStopped ? " after its link failed 4 times"
-                                                            : "") +
-                           ": start FS2002 with its IPC module, then restart Skyrelay.",
-                       {{ClaimKind::SimulatorNotFound}, lookingClaim});
+            return say(
+                "sim-stopped",
+                std::string("Skyrelay has stopped looking for the simulator") +
+                    (s.linkState == RelayLinkStopped ? " after its link failed 4 times" : "") +
+                    ": start FS2002 with its IPC module, then restart Skyrelay.",
+                {{ClaimKind::SimulatorNotFound}, lookingClaim});
         if (result == SimLinkResult::NoAnswer || result == SimLinkResult::SendError)
-            return say("sim-no-answer",
-                       "FS2002 does not answer when Skyrelay connects to it; Skyrelay tries again "
-                       "every 2 s: is FS2002 loading a flight, showing a dialog, or hung?",
-                       {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorNotAnswering},
-                        lookingClaim});
+            return say(
+                "sim-no-answer",
+                "FS2002 does not answer when Skyrelay connects to it; Skyrelay tries again "
+                "every 2 s: is FS2002 loading a flight, showing a dialog, or hung?",
+                {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorNotAnswering}, lookingClaim});
         return say("sim-not-found",
                    "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay "
                    "looks for it every 2 s.",
@@ -382,7 +380,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                        "Skyrelay and FS2002 do not run with the same rights (one of them as "
                        "administrator), so FS2002 refuses the traffic: start both the same way.",
                        {{ClaimKind::RightsDiffer}});
-        if (result == SimLinkResult::SendError && s.linkLastSystemError == ErrorInvalidWindowHandle) {
+        if (result == SimLinkResult::SendError &&
+            s.linkLastSystemError == ErrorInvalidWindowHandle) {
             if (window == SimulatorWindow::Present)
                 return say("sim-window-gone",
                            "Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 "
@@ -395,10 +394,11 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                            "runs now, so it was closed or it crashed: start FS2002, then restart "
                            "Skyrelay.",
                            {{ClaimKind::WindowGone}, {ClaimKind::SimulatorWindowNow, 0}});
-            return say("sim-window-gone",
-                       "Traffic stops: the FS2002 window Skyrelay found is gone (FS2002 was closed, "
-                       "crashed or started again): restart Skyrelay once FS2002 runs.",
-                       {{ClaimKind::WindowGone}});
+            return say(
+                "sim-window-gone",
+                "Traffic stops: the FS2002 window Skyrelay found is gone (FS2002 was closed, "
+                "crashed or started again): restart Skyrelay once FS2002 runs.",
+                {{ClaimKind::WindowGone}});
         }
         if (result == SimLinkResult::NoAnswer || result == SimLinkResult::SendError)
             return say("sim-no-answer",
@@ -427,20 +427,20 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
             std::string ended = "The session ended " + Number(age(s.sessionSinceMs)) + " s ago (" +
                                 EndingText(s.sessionEnding) + ")";
             if (autoRuns || autoSoon)
-                return say("session-ended", ended + "; automatic attempts to join again run.",
-                           {{ClaimKind::SessionEnded, s.sessionEnding},
-                            {ClaimKind::AutomaticAttempts}});
-            return say("session-ended",
-                       ended + " and Skyrelay does not join again by itself: " + JoinByHand(s) +
-                           ".",
-                       {{ClaimKind::SessionEnded, s.sessionEnding},
-                        {ClaimKind::NoAutomaticAttempts}});
+                return say(
+                    "session-ended", ended + "; automatic attempts to join again run.",
+                    {{ClaimKind::SessionEnded, s.sessionEnding}, {ClaimKind::AutomaticAttempts}});
+            return say(
+                "session-ended",
+                ended + " and Skyrelay does not join again by itself: " + JoinByHand(s) + ".",
+                {{ClaimKind::SessionEnded, s.sessionEnding}, {ClaimKind::NoAutomaticAttempts}});
         }
         if (autoRuns || autoSoon)
             return say("session-auto",
                        std::string("Not in a session: Skyrelay tries to join by itself ") +
                            (autoRuns ? "every 6 s" : "within 2 s, then every 6 s") + " (" +
-                           Number(attempts) + " attempts so far, none joined): is a multiplayer "
+                           Number(attempts) +
+                           " attempts so far, none joined): is a multiplayer "
                            "session running in FS2002 on this machine?",
                        {{ClaimKind::NotInSession}, {ClaimKind::AutomaticAttempts}});
         return say("session-manual",
@@ -455,14 +455,15 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
         return say("silent",
                    "In the session, but nothing heard for " + Number(age(heard)) +
                        " s: are other pilots in it, and flying?",
-                   {{ClaimKind::InSession}, {ClaimKind::SilentFor,
-                                             static_cast<std::int64_t>(age(heard))}});
+                   {{ClaimKind::InSession},
+                    {ClaimKind::SilentFor, static_cast<std::int64_t>(age(heard))}});
 
-    // Judged from the recent publications, not from the totals since the start.
+    // Judged from the recent publications of this session, not from the totals since the start.
     std::uint64_t accepted = 0, slow = 0, full = 0, other = 0;
-    const std::uint32_t kept =
-        s.recentPublications < RelayRecentPublications ? s.recentPublications
-                                                       : RelayRecentPublications;
+    std::uint32_t kept = 0;
+    while (kept < s.recentPublications && kept < RelayRecentPublications &&
+           s.recent[kept].atMs >= s.sessionSinceMs)
+        ++kept;
     for (std::uint32_t i = 0; i < kept; ++i) {
         accepted += s.recent[i].accepted;
         slow += s.recent[i].droppedSlow;

@@ -114,4 +114,3 @@ std::string RenderRelayStats(const RelayStats& stats, std::uint64_t nowMs);
 // One JSON object on one line, without a line end: the sentence and the counters (null when there
 // is no block).
 std::string RenderRelayStatsJson(const RelayStatsContext& context);
-

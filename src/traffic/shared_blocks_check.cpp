@@ -44,8 +44,9 @@ static_assert(RelayStatsVersion == SKYRELAY_STATS_VERSION);
 static_assert(RelayStatsSize == SKYRELAY_STATS_SIZE);
 static_assert(RelayStatsResultCodes == SKYRELAY_STATS_RESULT_CODES);
 static_assert(RelayRecentPublications == SKYRELAY_STATS_RECENT);
-static_assert(RelayLinkNeverFound == SKYRELAY_LINK_NEVER_FOUND && RelayLinkOpen == SKYRELAY_LINK_OPEN &&
-              RelayLinkFailing == SKYRELAY_LINK_FAILING && RelayLinkStopped == SKYRELAY_LINK_STOPPED);
+static_assert(RelayLinkNeverFound == SKYRELAY_LINK_NEVER_FOUND &&
+              RelayLinkOpen == SKYRELAY_LINK_OPEN && RelayLinkFailing == SKYRELAY_LINK_FAILING &&
+              RelayLinkStopped == SKYRELAY_LINK_STOPPED);
 static_assert(RelaySessionNone == SKYRELAY_SESSION_NONE &&
               RelaySessionAttempting == SKYRELAY_SESSION_ATTEMPTING &&
               RelaySessionJoined == SKYRELAY_SESSION_JOINED &&
