@@ -146,6 +146,8 @@ struct Oracle {
             return world.lastSend == SendOutcome::Silent;
         case ClaimKind::SimulatorRefuses:
             return world.lastSend == SendOutcome::WrongReply;
+        case ClaimKind::SimulatorTakesTraffic:
+            return world.lastSend == SendOutcome::Answered;
         case ClaimKind::AttemptRunning:
             return schedulerState.attemptRunning;
         case ClaimKind::AutomaticAttempts:
