@@ -344,9 +344,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
         const std::string then = looking ? "." : ", then restart Skyrelay, which no longer looks.";
         if (denied)
             return say("sim-rights",
-                       "FS2002 is there, but Skyrelay and FS2002 do not run with the same rights "
-                       "(one of them as administrator), so FS2002 refuses Skyrelay: start both "
-                       "the same way" +
+                       "FS2002 refused Skyrelay: Skyrelay and FS2002 do not run with the same "
+                       "rights (one of them as administrator): start both the same way" +
                            then,
                        {{ClaimKind::SimulatorNotFound}, {ClaimKind::RightsDiffer}, lookingClaim});
         if (result == SimLinkResult::BadReply)
