@@ -2,6 +2,7 @@
 // block read-only, as any other program on the machine would, and never writes it. With --stats it
 // reads Skyrelay's counter block instead and says in one sentence why no aircraft show.
 #include "skyrelay-aifile/block_reader.h"
+#include "skyrelay-aifile/sim_window.h"
 #include "traffic/relay_stats_text.h"
 #include "traffic/shared_block_text.h"
 
@@ -74,12 +75,13 @@ StatsRead ReadStats(const std::string& name) {
     }
     read.context.stats = &read.reading.stats;
     read.context.processRunning = aifile::ProcessRunning(read.reading.stats.processId);
+    // The window the relay found is gone: whether another is there tells a simulator started
+    // again from one that was closed or crashed.
+    const RelayStats& stats = read.reading.stats;
+    if (stats.linkState == RelayLinkFailing && stats.linkLastSystemError == 1400)
+        read.context.simulatorWindow =
+            aifile::SimulatorWindowThere() ? SimulatorWindow::Present : SimulatorWindow::Absent;
     return read;
-}
-
-// Why a counter block there is could not be read or was refused.
-std::string Refusal(const std::string& name, const StatsRead& read) {
-    return "skyrelay-aifile: cannot read \"SkyrelayStats\" (" + name + "): " + read.error;
 }
 
 // One --stats read as text or JSON; *status is 1 when the block could not be read.
@@ -87,7 +89,8 @@ std::string StatsText(const std::string& name, bool json, int* status) {
     StatsRead read = ReadStats(name);
     *status = read.outcome == aifile::Outcome::Read ? 0 : 1;
     if (read.outcome == aifile::Outcome::Failed) {
-        std::fprintf(stderr, "%s\n", Refusal(name, read).c_str());
+        std::fprintf(stderr, "skyrelay-aifile: cannot read \"SkyrelayStats\" (%s): %s\n",
+                     name.c_str(), read.error.c_str());
         return "";
     }
     if (json)
@@ -175,12 +178,11 @@ int Run(int argc, char** argv, bool ownConsole) {
             else
                 text = message + "\n";
         }
-        // Under the table, the sentence that says why it may be empty, or why the counters
-        // cannot say it: a block refused is not a relay that is not running.
+        // Under the table, the sentence that says why it may be empty, or why it cannot be said.
         if (watch && !json) {
             StatsRead read = ReadStats(statsName);
             text += "\n" +
-                    (read.outcome == aifile::Outcome::Failed ? Refusal(statsName, read)
+                    (read.outcome == aifile::Outcome::Failed ? RefusedSentence(read.error)
                                                              : DiagnoseRelay(read.context)) +
                     "\n";
         }
