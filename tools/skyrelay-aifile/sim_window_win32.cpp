@@ -1,4 +1,5 @@
 // On Windows the module window is a top-level window of its class.
+#include "platform/types.h" // HRESULT, which the system headers take from the seam
 #include "skyrelay-aifile/sim_window.h"
 
 #include <windows.h>
