@@ -155,10 +155,11 @@ bool ReadFully(int fd, std::uint8_t* bytes, std::size_t size) {
     return true;
 }
 
-// Another process that answers every message of `size` bytes with 8 bytes, until end of stream.
+// Another process that answers every message of `size` bytes with a reply's 12 bytes, until end
+// of stream.
 [[noreturn]] void Echo(int fd, std::size_t size) {
     std::uint8_t bytes[1024];
-    std::uint8_t reply[8] = {1};
+    std::uint8_t reply[12] = {0, 0, 0, 0, 1};
     while (ReadFully(fd, bytes, size))
         if (write(fd, reply, sizeof reply) != static_cast<ssize_t>(sizeof reply))
             break;
@@ -179,7 +180,7 @@ void ExchangeKernel(benchmark::State& state) {
     }
     close(pair[1]);
     std::uint8_t bytes[1024] = {'S', 'K', 'W', 'M'};
-    std::uint8_t reply[8];
+    std::uint8_t reply[12];
     for (auto _ : state) {
         if (write(pair[0], bytes, size) != static_cast<ssize_t>(size) ||
             !ReadFully(pair[0], reply, sizeof reply)) {

@@ -1,6 +1,7 @@
 #include "simlink/sim_link.h"
 
 #include "state/relay_state.h"
+#include "traffic/relay_stats.h"
 
 #include <bit>
 #include <cstdio>
@@ -99,6 +100,8 @@ void CountLinkFailure() {
     if (relayState.linkFailureCount == 3) {
         plat::SetControlText(mainDialog, StatusLineControl, "");
         plat::StopTimer(mainDialog, relayState.detectTimerId);
+        NoteTimer(DetectTimer, false);
+        NoteLinkStopped();
         return;
     }
     ++relayState.linkFailureCount;
@@ -168,11 +171,12 @@ int SimLinkProcess(SimLinkResult* result) {
         if (!answered)
             plat::SleepMs(SendRetryPauseMs);
     }
-    if (!answered) {
-        simLink.lastSendError = plat::LastError();
+    // Kept for every batch sent, 0 when it was answered: an error of an earlier batch is never
+    // taken for the cause of a later bad reply.
+    simLink.lastSendError = answered ? 0 : plat::LastError();
+    if (!answered)
         return CountedFailure(result, simLink.lastSendError == 0 ? SimLinkResult::NoAnswer
                                                                  : SimLinkResult::SendError);
-    }
     if (reply != 1) {
         Store(result, SimLinkResult::BadReply);
         return 0;
@@ -222,7 +226,10 @@ SimLinkResult RunHandshake() {
             return code;
         if (pass == 0 && !SimLinkWrite(HandshakeWordOffset, sizeof word, word, &code))
             return code;
-        if (!SimLinkProcess(&code))
+        NoteExchangeStarting(0, 0);
+        bool answered = SimLinkProcess(&code) != 0;
+        NoteExchangeEnded();
+        if (!answered)
             return code;
         plat::SleepMs(HandshakePauseMs);
     }

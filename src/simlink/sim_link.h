@@ -88,7 +88,8 @@ struct SimLinkState {
     std::uint32_t moduleVersion;  // 32-bit value read at 0x3304 by the handshake
     std::uint32_t simVersion;     // value read at 0x3308; low 16 bits only after a good open
     std::uint32_t readCount;      // entries of reads in use; SimLinkRead adds, Process empties
-    std::uint32_t lastSendError;  // LastError() when a batch's sends all failed; SimLinkProcess
+    std::uint32_t lastSendError;  // LastError() after the last batch's sends all failed, 0 when
+                                  // it was answered; SimLinkProcess
     QueuedRead reads[MaxQueuedReads]; // the queued reads in the order queued; SimLinkRead
 };
 

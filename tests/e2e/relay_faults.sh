@@ -43,6 +43,21 @@ write_scenario() {
     } >"$work/scenario.txt"
 }
 
+# Waits up to 10 s for the counter block to be the relay's with that process id, with "running
+# inSession joins" as given.
+wait_for_counters_of() {
+    local pid="$1" expected="$2" seen="" _
+    for _ in $(seq 1 20); do
+        seen=$("$bin/skyrelay-aifile" --stats --json 2>/dev/null | python3 -c '
+import json, sys
+s = json.load(sys.stdin)["stats"] or {}
+print(s.get("processId"), s.get("running"), s.get("inSession"), s.get("joins"))' || true)
+        [ "$seen" = "$pid $expected" ] && return 0
+        sleep 0.5
+    done
+    fail "the counters are not relay $pid's with $expected: $seen"
+}
+
 # skyrelay-sim with options and its own log; `sim_pid` is its process.
 start_sim_as() {
     local name="$1"
@@ -199,8 +214,9 @@ sim_killed)
         fail "the new simulator received traffic"
     # What the user is told: the window the relay talks to is not the new simulator's.
     sentence="$("$bin/skyrelay-aifile" --stats | head -n 1)"
-    [ "$sentence" = "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to \
-the old window: restart Skyrelay." ] || fail "skyrelay-aifile --stats said: $sentence"
+    [ "$sentence" = "Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 runs \
+now, so it was started again after Skyrelay found it: restart Skyrelay." ] ||
+        fail "skyrelay-aifile --stats said: $sentence"
     # Every counted failure from the fourth on empties the status line again.
     [ "$(head -n 3 "$work/relay.err")" = "path: $fs_dir
 status: FS Detected
@@ -376,7 +392,8 @@ second_relay)
     # One relay per shared memory prefix. A second start beside a running relay ends at once with
     # one line and status 3, having started nothing: the first keeps its one player, its counters
     # and its picture. A relay with another prefix runs beside it. After the first is killed
-    # (SIGKILL, no shutdown at all) the next start runs and relays.
+    # (SIGKILL, no shutdown at all) the next start runs, relays and takes the dead relay's counter
+    # block over afresh.
     prepare_world
     start_connected
     wait_bravo_picture
@@ -421,6 +438,7 @@ EOF
     join_tcp relay
     zero_aifile
     wait_bravo_picture
+    wait_for_counters_of "$relay_pid" "1 1 1"
     exit_relay Exit "$bravo_shared"
     ;;
 shm_full)
@@ -439,6 +457,7 @@ box: No comunication file Mapping
 skyrelay: no counters in \"SkyrelayStats\": No space left on device"
     rm -f /dev/shm/filler
     wait_for_line "$work/relay.err" '^status: FS Detected$' 60 "simulator detection"
+    wait_for_counters_of "$relay_pid" "1 0 0"
     say Exit
     wait_relay_exit
     [ "$relay_status" -eq 0 ] || fail "the relay exited with status $relay_status"

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,15 @@
 #include "platform/win32/monotonic_clock.h"
 #else
 #include "platform/app.h"
+#include "skyrelay-aifile/block_reader.h"
 
+#include <cerrno>
 #include <fcntl.h>
+#include <functional>
+#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -121,6 +128,51 @@ struct ReaderHold {
     ReaderHold& operator=(const ReaderHold&) = delete;
 };
 
+// A relay that dies holding its counters, in which it has published some state: a process that
+// ends without closing them on Linux; on Windows a thread that ends while it owns the block's
+// mutex, which the system then gives up as when the process dies. Returns the dead relay's view
+// where it stays mapped (Windows), for the test to close.
+void* PublishAndDie() {
+    void* view = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+    if (view != nullptr) {
+        RelayStats record{};
+        record.magic = RelayStatsMagic;
+        record.version = RelayStatsVersion;
+        record.size = RelayStatsSize;
+        record.processId = plat::ProcessId();
+        record.running = 1;
+        record.simDetected = 1;
+        record.joins = 5;
+        WriteRelayStatsView(view, record);
+    }
+    return view;
+}
+#ifdef _WIN32
+DWORD WINAPI PublishAndDieThread(LPVOID left) {
+    *static_cast<void**>(left) = PublishAndDie();
+    return 0;
+}
+void* RelayDiesHoldingCounters() {
+    void* left = nullptr;
+    HANDLE thread = CreateThread(nullptr, 0, PublishAndDieThread, &left, 0, nullptr);
+    if (thread != nullptr) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    return left;
+}
+#else
+void* RelayDiesHoldingCounters() {
+    pid_t child = fork();
+    if (child == 0)
+        _exit(PublishAndDie() != nullptr ? 0 : 1);
+    int status = 1;
+    if (child > 0)
+        waitpid(child, &status, 0);
+    return nullptr;
+}
+#endif
+
 #ifdef _WIN32
 // Another relay's try at the counters, on a thread of its own: 1 when it got them.
 DWORD WINAPI OpenCountersElsewhere(LPVOID name) {
@@ -203,6 +255,10 @@ TEST_F(AIFileReader, SeesWhatTheRelayWroteAndNothingAfterItsExit) {
                         "\"headingDegrees\":359.65393,\"groundSpeed\":450,\"verticalSpeed\":0},"
                         "{\"latitude\":1,\"longitude\":2,\"altitude\":3,\"headingDegrees\":0,"
                         "\"groundSpeed\":31,\"verticalSpeed\":1500}],\"warnings\":[]}\n");
+    // Without an option, the table of the same block.
+    ReaderRun plain = RunReader({});
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out.find("\"" + blockName + "\": state 2, recordCount 3\n"), 0u) << plain.out;
 
     // The relay created the block, so it is gone once the relay has closed it.
     EXPECT_EQ(ReleaseSharedTrafficBlock(), 1);
@@ -283,12 +339,25 @@ TEST_F(AIFileReader, WatchReadsAgainUntilInterrupted) {
     EXPECT_EQ(run.status, 0) << run.err;
     const std::string line = "{\"state\":2,\"recordCount\":0,\"records\":[],\"warnings\":[]}\n";
     EXPECT_EQ(run.out.substr(0, 2 * line.size()), line + line);
+
+    // Under the table, a counter block that is refused is said so, not taken for no relay.
+    const std::string statsName =
+        blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
+    OtherProgramBlock other(statsName, RelayStatsSize, 0xAB);
+    run = RunReader({"--watch"}, 6);
+    EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << "a pipe is no screen to clear";
+    EXPECT_NE(run.out.find("\nSkyrelay's counters cannot be read: the block does not start with "
+                           "the magic number"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(AIFileReader, HelpSaysOnlyTheFirstRecordCountRecordsAreRead) {
-    ReaderRun help = RunReader({"--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("Only the first recordCount records are read"), std::string::npos);
+    for (const char* option : {"--help", "-h"}) {
+        ReaderRun help = RunReader({option});
+        EXPECT_EQ(help.status, 0);
+        EXPECT_NE(help.out.find("Only the first recordCount records are read"), std::string::npos);
+    }
     ReaderRun wrong = RunReader({"--tail"});
     EXPECT_EQ(wrong.status, 2);
     EXPECT_NE(wrong.err.find("unknown option --tail"), std::string::npos);
@@ -305,6 +374,10 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     relayStats.attemptsFailed = 2;
     relayStats.droppedSlow = 3;
     relayStats.droppedTableFull = 4;
+    relayStats.exchangesFailed[12] = 1;
+    relayStats.lastSendError = 5;
+    NoteLinkFound();
+    NoteTimer(AutoConnectTimer, true);
     PublishRelayStats();
     const std::uint64_t before = RelayClock();
     ReaderRun run = RunReader({"--stats", "--json"});
@@ -316,17 +389,24 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     const std::uint64_t readerNow = std::stoull(run.out.substr(now + 8));
     EXPECT_LE(before, readerNow);
     EXPECT_LE(readerNow, after);
-    EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: automatic mode tries the session on "
-                           "this machine every 6 s (2 attempts so far, none joined)"),
+    EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: Skyrelay tries to join by itself "
+                           "every 6 s (2 attempts so far, none joined)"),
               0u)
         << run.out;
     EXPECT_NE(run.out.find(",\"processId\":" + std::to_string(plat::ProcessId()) + ","),
               std::string::npos);
     EXPECT_NE(run.out.find(",\"attemptsFailed\":2,"), std::string::npos);
     EXPECT_NE(run.out.find(",\"droppedSlow\":3,"), std::string::npos);
+    const std::string facts = "Block of process " + std::to_string(plat::ProcessId()) + " updated ";
+    EXPECT_NE(run.out.find(",\"detail\":\"" + facts), std::string::npos) << run.out;
     run = RunReader({"--stats"});
     EXPECT_NE(run.out.find("3 at 30 knots or less, 4 table full (7 in all)\n"), std::string::npos)
         << run.out;
+    EXPECT_NE(run.out.find("; last result Ok; last failed send: system error 5\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("none joined)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("?\n" + facts), std::string::npos) << run.out;
 
     // Released at exit: nothing left to read.
     ReleaseRelayStats();
@@ -342,6 +422,28 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     run = RunReader({"--stats"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("does not start with the magic number"), std::string::npos) << run.err;
+#ifndef _WIN32
+    // A read, also one whose copy is refused (the block changing at every try), leaves no
+    // descriptor open and nothing mapped: --watch reads every second.
+    const auto held = [&statsName] {
+        std::string maps = other::ReadFile("/proc/self/maps");
+        std::ptrdiff_t mapped = 0;
+        for (std::size_t at = maps.find(statsName); at != std::string::npos;
+             at = maps.find(statsName, at + 1))
+            ++mapped;
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}) + mapped;
+    };
+    const auto heldBefore = held();
+    std::vector<std::uint8_t> bytes;
+    std::string error;
+    EXPECT_EQ(aifile::ReadBlockBytes(statsName, RelayStatsSize, bytes, error,
+                                     [](const void*, std::size_t, std::vector<std::uint8_t>&,
+                                        std::string*) { return false; }),
+              aifile::Outcome::Failed);
+    EXPECT_EQ(aifile::ReadBlockBytes(statsName, RelayStatsSize, bytes, error),
+              aifile::Outcome::Read);
+    EXPECT_EQ(held(), heldBefore);
+#endif
     ResetRelayStats();
 }
 
@@ -365,6 +467,9 @@ TEST_F(AIFileReader, TheNextRelayTakesOverTheCountersAReaderStillHolds) {
     GetExitCodeThread(other, &got);
     CloseHandle(other);
     EXPECT_EQ(got, 0u) << "a second relay took the counters of a running one";
+#else
+    EXPECT_EQ(plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize), nullptr)
+        << "a second relay took the counters of a running one";
 #endif
     ReleaseRelayStats();
     ResetRelayStats();
@@ -377,3 +482,95 @@ TEST_F(AIFileReader, TheNextRelayTakesOverTheCountersAReaderStillHolds) {
     ReleaseRelayStats();
     ResetRelayStats();
 }
+
+// A relay that died holding the counters leaves them to the next, which starts them afresh at
+// once: a reader never sees the dead relay's state as the new relay's, even before its first
+// update.
+TEST_F(AIFileReader, TheNextRelayStartsTheCountersOfADeadOneAfresh) {
+    void* dead = RelayDiesHoldingCounters();
+    ReaderRun before = RunReader({"--stats", "--json"});
+    EXPECT_NE(before.out.find(",\"running\":1,\"simDetected\":1,"), std::string::npos)
+        << before.out;
+#ifndef _WIN32
+    // Its process is gone (on Windows the thread's process is this one).
+    EXPECT_EQ(before.out.find("{\"diagnosis\":\"Skyrelay is not running"), 0u) << before.out;
+#endif
+    ResetRelayStats();
+    ResetRelayState();
+    OpenRelayStats();
+    ReaderRun run = RunReader({"--stats", "--json"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find(",\"processId\":" + std::to_string(plat::ProcessId()) + ","),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(",\"running\":1,\"simDetected\":0,"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find(",\"joins\":0,"), std::string::npos) << run.out;
+    ReleaseRelayStats();
+    ResetRelayStats();
+    if (dead != nullptr)
+        plat::CloseCounterBlock(dead);
+}
+
+#ifndef _WIN32
+namespace {
+
+// Run by the next exclusive lock of a block, before it is taken: another process acting in
+// between. And the error the next reservation of storage fails with (0 for none). The backend's
+// flock and posix_fallocate are these two in this program.
+std::function<void()> beforeNextLock;
+int nextReserveError = 0;
+
+} // namespace
+
+extern "C" int flock(int fd, int operation) noexcept {
+    if ((operation & LOCK_EX) != 0 && beforeNextLock) {
+        std::function<void()> run = std::move(beforeNextLock);
+        beforeNextLock = nullptr;
+        run();
+    }
+    return static_cast<int>(syscall(SYS_flock, fd, operation));
+}
+
+extern "C" int posix_fallocate(int fd, off_t offset, off_t length) {
+    if (int error = nextReserveError; error != 0) {
+        nextReserveError = 0;
+        return error;
+    }
+    return syscall(SYS_fallocate, fd, 0, offset, length) == 0 ? 0 : errno;
+}
+
+// The counters a relay gets on Linux are always the block readers find by name: also when the
+// relay before closes its block (its name removed first) between this relay's open and its lock.
+// And a full file system leaves no empty name behind, of the counters or of "AIFile".
+TEST_F(AIFileReader, TheCountersAreTheBlockReadersFindAndAFullDiskLeavesNoName) {
+    const std::string statsName =
+        blockName.substr(0, blockName.size() - std::strlen(SharedBlockName)) + RelayStatsBlockName;
+    void* leaving = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+    ASSERT_NE(leaving, nullptr);
+    beforeNextLock = [leaving] { plat::CloseCounterBlock(leaving); };
+    auto* view =
+        static_cast<std::uint8_t*>(plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize));
+    ASSERT_NE(view, nullptr);
+    view[0] = 0x5A;
+    int fd = shm_open(statsName.c_str(), O_RDONLY, 0);
+    ASSERT_GE(fd, 0) << "the relay's counters have no name";
+    std::uint8_t first = 0;
+    EXPECT_EQ(pread(fd, &first, 1, 0), 1);
+    EXPECT_EQ(first, 0x5A);
+    close(fd);
+    plat::CloseCounterBlock(view);
+
+    testing::internal::CaptureStderr();
+    nextReserveError = ENOSPC;
+    EXPECT_EQ(plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize), nullptr);
+    nextReserveError = ENOSPC;
+    bool existed = true;
+    EXPECT_EQ(plat::CreateNamedMapping(SharedBlockName, SharedBlockSize, &existed), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "skyrelay: no counters in \"SkyrelayStats\": No space left on device\n");
+    for (const std::string& name : {statsName, blockName}) {
+        EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << name << " was left behind";
+        EXPECT_EQ(errno, ENOENT) << name;
+    }
+}
+#endif

@@ -129,10 +129,33 @@ TEST_F(SimLinkAgainstSim, OldWindowClassFailingTheHandshakeGivesCode14) {
     EXPECT_EQ(simLink.areaBase, nullptr);
 }
 
-TEST_F(SimLinkAgainstSim, ReplyOtherThanOneIsBadReplyAndNotCounted) {
-    Start({"--reply", "2"});
-    EXPECT_EQ(Open(), SimLinkResult::BadReply);
-    EXPECT_EQ(relayState.linkFailureCount, 0);
+// A module that answers wrongly, may not open the request area (the relay run as administrator),
+// or runs with other rights than the relay: the open's result and the system error the link keeps,
+// which an error of an earlier exchange does not outlive.
+TEST_F(SimLinkAgainstSim, ARefusingModuleGivesItsResultAndSystemError) {
+    struct Row {
+        std::vector<std::string> options;
+        SimLinkResult result;
+        std::uint32_t systemError;
+        std::uint16_t failuresCounted;
+    };
+    const Row rows[] = {
+        {{"--reply", "2"}, SimLinkResult::BadReply, 0, 0},
+        {{"--deny-area"}, SimLinkResult::BadReply, 0, 0},
+#ifndef _WIN32
+        // On Windows the system refuses such a send by itself; the stand-in plays it here.
+        {{"--other-rights"}, SimLinkResult::SendError, 5, 1},
+#endif
+    };
+    for (const Row& row : rows) {
+        Start(row.options);
+        ResetRelayState();
+        simLink.lastSendError = 1400; // an earlier exchange's
+        EXPECT_EQ(Open(), row.result) << row.options[0];
+        EXPECT_EQ(simLink.lastSendError, row.systemError) << row.options[0];
+        EXPECT_EQ(relayState.linkFailureCount, row.failuresCounted) << row.options[0];
+        EXPECT_EQ(Stop(), 0);
+    }
 }
 
 TEST_F(SimLinkAgainstSim, GarbledAreasCannotMisleadTheLink) {

@@ -64,6 +64,14 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
     stats.lastExchangeResult = -2;
     stats.sequence = 6;
     stats.lastSendError = 5;
+    stats.linkState = RelayLinkFailing;
+    stats.timersRunning = RelayTimerDetection | RelayTimerPump;
+    stats.linkSinceMs = 0x0A0B;
+    stats.waitOf = 30;
+    stats.usingSquawkBoxRaw = 2;
+    stats.lastPositionMs = 0x0C;
+    stats.recent[1].droppedSlow = 0x0D;
+    stats.recent[3].droppedOther = 0x0E;
     const std::vector<std::uint8_t> bytes = Bytes(stats);
     struct Row {
         std::size_t offset;
@@ -71,14 +79,30 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
         const char* hex;
     };
     const Row rows[] = {
-        {0, 4, "534b5354"},           {4, 4, "02000000"},           {8, 4, "f0000000"},
-        {12, 4, "04030201"},          {16, 8, "8877665544332211"},  {56, 8, "0201000000000000"},
+        {0, 4, "534b5354"},
+        {4, 4, "03000000"},
+        {8, 4, "b0010000"},
+        {12, 4, "04030201"},
+        {16, 8, "8877665544332211"},
+        {56, 8, "0201000000000000"},
         {64, 8, "0100000000000001"}, // running, then the flags, useIpx last
-        {72, 4, "03001e00"},          {76, 4, "16100000"},          {84, 4, "07000000"},
-        {120, 8, "0000000001000000"}, {140, 4, "d0c0b0a0"},         {164 + 11 * 4, 4, "05000000"},
-        {228, 4, "feffffff"},         {232, 8, "0600000005000000"},
+        {72, 4, "03001e00"},
+        {76, 4, "16100000"},
+        {84, 4, "07000000"},
+        {120, 8, "0000000001000000"},
+        {140, 4, "d0c0b0a0"},
+        {164 + 11 * 4, 4, "05000000"},
+        {228, 4, "feffffff"},
+        {232, 8, "0600000005000000"},
+        {240, 4, "02000500"}, // the link failing, detection and pump, no session
+        {244, 8, "0b0a000000000000"},
+        {284, 4, "00001e00"},
+        {288, 4, "02000000"},
+        {312, 8, "0c00000000000000"},
+        {320 + 28 + 16, 4, "0d000000"},
+        {320 + 3 * 28 + 24, 4, "0e000000"},
     };
-    ASSERT_EQ(bytes.size(), 240u);
+    ASSERT_EQ(bytes.size(), 432u);
     for (const Row& row : rows)
         EXPECT_EQ(Hex(bytes, row.offset, row.size), row.hex) << "offset " << row.offset;
 }
@@ -97,18 +121,18 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
         const char* refusal; // "" when the block is read
     };
     const Row rows[] = {
-        {RelayStatsMagic, 2, 240, 240, ""},
-        {RelayStatsMagic, 3, 300, 240, ""}, // a later, longer block, copied as far as known
-        {RelayStatsMagic, 2, 300, 300, ""},
-        {RelayStatsMagic, 2, 240, 11, "the block is 11 bytes, too small for its header"},
-        {0x54534B54, 2, 240, 240,
+        {RelayStatsMagic, 3, 432, 432, ""},
+        {RelayStatsMagic, 4, 500, 432, ""}, // a later, longer block, copied as far as known
+        {RelayStatsMagic, 3, 500, 500, ""},
+        {RelayStatsMagic, 3, 432, 11, "the block is 11 bytes, too small for its header"},
+        {RelayStatsMagic, 3, 432, 12, "only 12 bytes of the block can be read, fewer than 432"},
+        {0x54534B54, 3, 432, 432,
          "the block does not start with the magic number of Skyrelay's counters"},
-        {RelayStatsMagic, 1, 240, 240,
-         "the block has layout version 1, written by an older Skyrelay: use the skyrelay-aifile "
+        {RelayStatsMagic, 2, 240, 432,
+         "the block has layout version 2, written by an older Skyrelay: use the skyrelay-aifile "
          "that came with it, or a newer Skyrelay"},
-        {RelayStatsMagic, 0, 240, 240, "the block has layout version 0, not 2 or later"},
-        {RelayStatsMagic, 2, 239, 240, "the block says it is 239 bytes, smaller than 240"},
-        {RelayStatsMagic, 2, 240, 239, "only 239 bytes of the block can be read, fewer than 240"},
+        {RelayStatsMagic, 3, 431, 432, "the block says it is 431 bytes, smaller than 432"},
+        {RelayStatsMagic, 3, 432, 431, "only 431 bytes of the block can be read, fewer than 432"},
     };
     for (const Row& row : rows) {
         RelayStats stats = good;
@@ -126,6 +150,8 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
             EXPECT_EQ(reading.stats.processId, 77u);
         }
     }
+    EXPECT_EQ(ReadRelayStats(nullptr, 240).refusal,
+              "the block is 0 bytes, too small for its header");
 }
 
 // A relay in a session that hears ALPHA and publishes it: all is well at 100 s.
@@ -155,163 +181,6 @@ RelayStats WorkingRelay() {
     s.publications = 6;
     s.exchangesOk = 6;
     return s;
-}
-
-TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
-    struct Row {
-        const char* what;
-        bool block;
-        bool processRunning;
-        void (*change)(RelayStats&);
-        const char* sentence;
-    };
-    const Row rows[] = {
-        {"no block", false, false, [](RelayStats&) {},
-         "Skyrelay is not running: start it, then look again."},
-        {"exited", true, true, [](RelayStats& s) { s.running = 0; },
-         "Skyrelay is not running: start it, then look again."},
-        {"process gone", true, false, [](RelayStats&) {},
-         "Skyrelay is not running: start it, then look again."},
-        {"link stopped", true, true,
-         [](RelayStats& s) {
-             s.simDetected = 0;
-             s.inSession = 0;
-             s.linkFailureCount = 3;
-         },
-         "The simulator is not found, and the link to it failed 3 times: Skyrelay stops looking "
-         "for it at the next failure, if it has not already: restart the simulator, then "
-         "Skyrelay."},
-        {"healed while traffic flows", true, true,
-         [](RelayStats& s) {
-             s.linkFailureCount = 3;
-             s.exchangesFailed[12] = 3;
-             s.lastSendError = 1460;
-         },
-         "All is well: 1 aircraft, last published 3 s ago.\nEarlier the link to the simulator "
-         "failed 3 times; 3 exchanges with it failed (the last failed send: system error 1460); "
-         "it works now."},
-        {"no simulator", true, true,
-         [](RelayStats& s) {
-             s.simDetected = 0;
-             s.inSession = 0;
-         },
-         "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay looks for "
-         "it every 2 s."},
-        {"automatic, no session", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.attemptsIpx = 2;
-             s.attemptsTcp = 3;
-         },
-         "Not in a session: automatic mode tries the session on this machine every 6 s (5 "
-         "attempts so far, none joined): is a multiplayer session running in FS2002?"},
-        {"manual", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.manualConnectOnly = 1;
-         },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
-         "TCP/IP or IPX/SPX)."},
-        {"no SquawkBox", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.usingSquawkBox = 0;
-         },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
-         "TCP/IP or IPX/SPX); automatic connection needs \"Using SquawkBox\" on and \"Manual "
-         "connect "
-         "only\" off."},
-        {"session ended, manual", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.manualConnectOnly = 1;
-             s.lastEnding = 4118;
-         },
-         "Not in a session: it ended (the simulator ended its multiplayer session) and Skyrelay "
-         "does not join again by itself: choose Multiplayer connect > TCP/IP or IPX/SPX, or "
-         "restart Skyrelay if they are grayed."},
-        {"session ended, automatic", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.lastEnding = 49;
-         },
-         "Not in a session: it ended (the session was lost) and Skyrelay does not join again by "
-         "itself, and Multiplayer connect is grayed in automatic mode: restart Skyrelay, or turn "
-         "\"Manual connect only\" on and choose Multiplayer connect > TCP/IP."},
-        {"nothing heard", true, true,
-         [](RelayStats& s) {
-             s.positionMessages = 0;
-             s.lastMessageMs = 0;
-         },
-         "Connected, but nothing heard for 70 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"silent since", true, true, [](RelayStats& s) { s.lastMessageMs = 85000; },
-         "Connected, but nothing heard for 15 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"silent exactly 10 s", true, true, [](RelayStats& s) { s.lastMessageMs = 90000; },
-         "Connected, but nothing heard for 10 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"all slow", true, true, [](RelayStats& s) { s.positionsRecorded = 0; },
-         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
-         "aircraft taxiing or parked do not appear."},
-        {"all own", true, true,
-         [](RelayStats& s) {
-             s.positionsRecorded = 0;
-             s.droppedOwnName = 40;
-         },
-         "50 position messages heard, all dropped: they carry the user's own name (PLAYER_NAME in "
-         "FS2002.cfg), and the user's own aircraft is not shown."},
-        {"two reasons tied: the first listed", true, true,
-         [](RelayStats& s) {
-             s.positionsRecorded = 0;
-             s.droppedOwnName = 10;
-         },
-         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
-         "aircraft taxiing or parked do not appear."},
-        // The relay takes nothing from the session while the simulator refuses: the silence
-        // since is not the sentence.
-        {"simulator started again", true, true,
-         [](RelayStats& s) {
-             s.lastMessageMs = 60000;
-             s.exchangesFailed[12] = 5;
-             s.lastExchangeResult = 12;
-             s.lastSendError = 1400;
-         },
-         "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old "
-         "window: restart Skyrelay."},
-        {"access denied", true, true,
-         [](RelayStats& s) {
-             s.lastExchangeResult = 12;
-             s.lastSendError = 5;
-         },
-         "Skyrelay and FS2002 run with different rights (one as administrator): start both the "
-         "same way."},
-        {"timed out", true, true,
-         [](RelayStats& s) {
-             s.lastExchangeResult = 12;
-             s.lastSendError = 1460;
-         },
-         "FS2002 does not answer: the last exchange timed out, and Skyrelay waits up to 18.9 s "
-         "for each aircraft (9 sends of up to 2 s): is FS2002 loading a flight, showing a dialog, "
-         "or hung?"},
-        {"refused", true, true,
-         [](RelayStats& s) {
-             s.exchangesFailed[13] = 2;
-             s.lastExchangeResult = 13;
-         },
-         "The simulator refuses the traffic: the last exchange failed with BadReply (result 13)."},
-        {"well", true, true, [](RelayStats&) {},
-         "All is well: 1 aircraft, last published 3 s ago."},
-    };
-    for (const Row& row : rows) {
-        RelayStats stats = WorkingRelay();
-        row.change(stats);
-        RelayStatsContext context{row.block ? &stats : nullptr, row.processRunning, 100000};
-        std::string said = DiagnoseRelay(context);
-        if (std::string detail = DiagnosisDetail(context); !detail.empty())
-            said += "\n" + detail;
-        EXPECT_EQ(said, row.sentence) << row.what;
-    }
 }
 
 // The whole program on the fake backend: the simulator found, two automatic attempts without a
@@ -435,6 +304,35 @@ TEST(RelayStatsBlock, TheBlockFollowsEachChangeAtOnce) {
     }
 }
 
+// A relay started while another held the counters takes them over once that one has gone: it
+// tries every 2 s, and the block then shows this relay's state, not what the other left there.
+TEST(RelayStatsBlock, ARelayWithoutTheBlockTakesItOverOnceItsOwnerHasGone) {
+    FreshRelay("[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=1\r\nManualConnect=1\r\n");
+    auto* other =
+        static_cast<RelayStats*>(plat::OpenCounterBlock(RelayStatsBlockName, sizeof(RelayStats)));
+    ASSERT_NE(other, nullptr);
+    other->processId = 999;
+    other->inSession = 1;
+    std::string seen;
+    fake::WhileMainDialogRuns([&](plat::Window, plat::DialogHandler&) {
+        fake::FireTimer(DetectTimer);
+        fake::FireTimer(CounterBlockTimer);
+        seen = "while the other runs: process " + std::to_string(BlockNow().processId);
+        plat::CloseCounterBlock(other);
+        fake::FireTimer(CounterBlockTimer);
+        RelayStats now = BlockNow();
+        seen += "; then: process " + std::to_string(now.processId) + ", detected " +
+                std::to_string(now.simDetected) + ", in a session " +
+                std::to_string(now.inSession) + ", timer " +
+                std::to_string(fake::TimerRunning(CounterBlockTimer));
+    });
+    EXPECT_EQ(RunRelayApplication(), 0);
+    fake::WhileMainDialogRuns(nullptr);
+    EXPECT_EQ(seen, "while the other runs: process 999; then: process 321, detected 1, in a "
+                    "session 0, timer 0");
+    EXPECT_EQ(fake::LiveCounterBlocks(), 0);
+}
+
 // The relay writes the block as fast as it can while a reader copies it: no copy the reader
 // accepts mixes two updates. Each update keeps pairs of fields equal, and a 64-bit time whose
 // halves are equal.
@@ -459,7 +357,8 @@ TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
         [&] {
             std::uint64_t previous = 0;
             std::vector<std::uint8_t> bytes;
-            for (int read = 0; read < 10000 || changes < 1000; ++read) {
+            // Bounded: a reader that refuses every copy fails the test instead of hanging it.
+            for (int read = 0; (read < 10000 || changes < 1000) && read < 5'000'000; ++read) {
                 if (!CopyRelayStats(view.data(), view.size(), bytes, nullptr))
                     continue;
                 RelayStats s{};
@@ -475,6 +374,56 @@ TEST(RelayStatsBlock, AReaderNeverAcceptsACopyThatMixesTwoUpdates) {
         });
     ASSERT_TRUE(ran) << "no second thread";
     EXPECT_EQ(mixed, 0);
+    EXPECT_GT(changes, 0) << "no copy was accepted";
+}
+
+// The view a reader copies, and what each pause between its tries does to it.
+RelayStats* copiedView = nullptr;
+int pausesUntilStable = 0;
+int pausesTaken = 0;
+void PauseForTheWriter() {
+    ++pausesTaken;
+    if (pausesTaken == pausesUntilStable)
+        copiedView->sequence = 8;
+}
+
+// A block the relay is writing (its sequence word odd) is copied up to five times, with a pause
+// between tries; the first even copy is kept.
+TEST(RelayStatsBlock, AReaderTriesFiveTimesWithAPauseBetween) {
+    struct Row {
+        std::uint32_t version;
+        int pausesUntilStable; // the writer finishes during this pause; 0 when it never does
+        bool copied;
+        int pausesTaken;
+    };
+    // Layout 1 had no sequence word: its bytes there are copied once, for the refusal.
+    const Row rows[] = {{RelayStatsVersion, 0, false, 4},
+                        {RelayStatsVersion, 1, true, 1},
+                        {RelayStatsVersion, 4, true, 4},
+                        {1, 0, true, 0}};
+    for (const Row& row : rows) {
+        RelayStats view = WorkingRelay();
+        view.version = row.version;
+        view.sequence = 7;
+        copiedView = &view;
+        pausesUntilStable = row.pausesUntilStable;
+        pausesTaken = 0;
+        std::vector<std::uint8_t> bytes;
+        std::string refusal;
+        EXPECT_EQ(CopyRelayStats(&view, sizeof view, bytes, &refusal, PauseForTheWriter),
+                  row.copied)
+            << row.pausesUntilStable;
+        EXPECT_EQ(pausesTaken, row.pausesTaken) << row.pausesUntilStable;
+        EXPECT_EQ(refusal, row.copied ? ""
+                                      : "the block changed during every one of 5 reads (a "
+                                        "Skyrelay that stopped while writing it leaves it so)");
+    }
+    // A view too short for the word is copied once as it is, and never read past its end.
+    const std::vector<std::uint8_t> whole = Bytes(WorkingRelay());
+    const std::vector<std::uint8_t> shortView(whole.begin(), whole.begin() + 100);
+    std::vector<std::uint8_t> bytes;
+    EXPECT_TRUE(CopyRelayStats(shortView.data(), shortView.size(), bytes, nullptr));
+    EXPECT_EQ(bytes, shortView);
 }
 
 } // namespace

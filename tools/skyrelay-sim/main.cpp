@@ -33,7 +33,7 @@ void OnSignal(int) {
 
 class Sim {
   public:
-    Sim(const Options& options, std::FILE* log) : responder_(options, log) {}
+    Sim(const Options& options, std::FILE* log) : options_(options), responder_(options, log) {}
 
     // Serves until SIGINT or SIGTERM. A client may send any number of messages over one
     // connection; its request area stays mapped until the connection ends.
@@ -90,6 +90,12 @@ class Sim {
             client.held = true;
             return true;
         }
+        // The system refuses the send before the window sees it; the sender drops its
+        // connection after a failed send, and so does this side.
+        if (options_.otherRights) {
+            posix::RefuseWindowMessage(client.fd, simprogram::AccessDenied);
+            return false;
+        }
         std::uint64_t reply = 0;
         if (message.messageName == simprogram::RequestMessageName)
             reply = responder_.Answer(message.atomName, &client.area);
@@ -100,6 +106,7 @@ class Sim {
         close(client.fd);
         simprogram::ReleaseArea(&client.area);
     }
+    const Options& options_;
     simprogram::Responder responder_;
 };
 

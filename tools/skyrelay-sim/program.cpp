@@ -10,7 +10,13 @@ namespace simprogram {
 
 const char* const Usage =
     "usage: skyrelay-sim [--class NAME] [--module-version N] [--sim-version N] [--log FILE]\n"
-    "                    [--silent] [--reply N] [--garble] [--after N]\n";
+    "                    [--silent] [--reply N] [--garble] [--after N] [--other-rights]\n"
+    "                    [--deny-area]\n"
+    "  --other-rights  refuse every message, as the system refuses a send to a window of another\n"
+    "                  integrity level: the sender's send fails with system error 5 (Linux only;\n"
+    "                  on Windows, start the program with other rights than the sender instead)\n"
+    "  --deny-area     open no request area, as a simulator may not open one a program run as\n"
+    "                  administrator made: every message is answered 0 (none with --silent)\n";
 
 Start ParseOptions(int argc, char** argv, Options* options) {
     for (int i = 1; i < argc; ++i) {
@@ -62,6 +68,10 @@ Start ParseOptions(int argc, char** argv, Options* options) {
             options->silent = true;
         } else if (arg == "--garble") {
             options->garble = true;
+        } else if (arg == "--other-rights") {
+            options->otherRights = true;
+        } else if (arg == "--deny-area") {
+            options->denyArea = true;
         } else if (arg == "--help" || arg == "-h") {
             return Start::Help;
         } else {
@@ -91,7 +101,9 @@ std::string ReadyLine(const Options& options, const std::string& where) {
                   static_cast<unsigned>(options.moduleVersion),
                   static_cast<unsigned>(options.simVersion));
     return "skyrelay-sim: window \"" + options.className + "\" ready at " + where + " " + versions +
-           (options.silent ? ", silent" : "") + (options.garble ? ", garbling" : "");
+           (options.silent ? ", silent" : "") + (options.garble ? ", garbling" : "") +
+           (options.otherRights ? ", refusing senders of other rights" : "") +
+           (options.denyArea ? ", opening no request area" : "");
 }
 
 Responder::Responder(const Options& options, std::FILE* log)
@@ -106,6 +118,12 @@ void ReleaseArea(KeptArea* area) {
 std::uint64_t Responder::Answer(const std::string& areaName, KeptArea* kept) {
     KeptArea fresh;
     KeptArea* area = kept != nullptr ? kept : &fresh;
+    if (options_.denyArea && answered_ >= options_.after) {
+        std::fprintf(stderr, "skyrelay-sim: may not open request area \"%s\": access denied\n",
+                     areaName.c_str());
+        ++answered_;
+        return 0;
+    }
     if (area->view == nullptr || area->name != areaName) {
         ReleaseArea(area);
         plat::Mapping mapping = plat::OpenNamedMapping(areaName.c_str());

@@ -22,8 +22,13 @@ struct Options {
     bool silent = false;
     bool garble = false;
     std::uint64_t reply = 1;
-    std::uint64_t after = 0; // messages answered normally before --silent, --reply, --garble apply
+    std::uint64_t after = 0;  // answered normally before --silent, --reply, --garble, --deny-area
+    bool otherRights = false; // every message refused with ERROR_ACCESS_DENIED (Linux only)
+    bool denyArea = false;    // no request area may be opened: every message is answered 0
 };
+
+// ERROR_ACCESS_DENIED: what a send to a window of another integrity level fails with.
+inline constexpr std::uint32_t AccessDenied = 5;
 
 extern const char* const Usage;
 
@@ -66,8 +71,9 @@ class Responder {
 
     // Carries out the request area of that name: one --log line per record, one stdout line per
     // traffic record written at 0x1F80, then the damage of --garble. Returns the reply value (1
-    // for the first --after messages), or 0 when the area cannot be opened or mapped. With `kept`,
-    // the area stays mapped there for the next message that names it.
+    // for the first --after messages), or 0 when the area cannot be opened or mapped, or may not
+    // be (--deny-area). With `kept`, the area stays mapped there for the next message that names
+    // it.
     std::uint64_t Answer(const std::string& areaName, KeptArea* kept = nullptr);
 
   private:

@@ -79,6 +79,13 @@ int main(int argc, char** argv) {
     std::FILE* log = nullptr;
     if (int status = simprogram::Begin(argc, argv, &options, &log); status >= 0)
         return status;
+    // Here the system itself refuses a send across integrity levels, before any window sees it.
+    if (options.otherRights) {
+        std::fputs("skyrelay-sim: --other-rights: start skyrelay-sim with other rights than its "
+                   "senders instead\n",
+                   stderr);
+        return 2;
+    }
 
     // One module per class: a second skyrelay-sim (the mutex) or any other window of the class.
     std::string lockName = "skyrelay-sim " + options.className;

@@ -239,7 +239,7 @@ int SendWithTimeout(Window window, std::uint32_t message, std::uintptr_t wParam,
     }
 
     int fd = target->connection;
-    std::uint8_t answer[8];
+    std::uint8_t answer[posix::WindowReplySize];
     std::size_t got = 0;
     while (got < sizeof answer) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -262,8 +262,14 @@ int SendWithTimeout(Window window, std::uint32_t message, std::uintptr_t wParam,
             return FailSend(target, ErrorInvalidWindowHandle);
         got += static_cast<std::size_t>(n);
     }
+    std::uint32_t refused = 0;
+    for (int i = 3; i >= 0; --i)
+        refused = refused << 8 | answer[i];
+    // The window's side refused the message, as the system refuses a send it does not allow.
+    if (refused != 0)
+        return FailSend(target, refused);
     std::uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
+    for (int i = 11; i >= 4; --i)
         value = value << 8 | answer[i];
     if (reply != nullptr)
         *reply = static_cast<std::uintptr_t>(value);

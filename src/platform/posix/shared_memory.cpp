@@ -161,10 +161,21 @@ std::map<void*, CounterBlock>& CounterBlocks() {
     return blocks;
 }
 
-// The one line a relay without its counter block writes.
+// The last line WithoutCounters wrote, "" once a block has been had.
+std::string lastSaid;
+
+// The one line a relay without its counter block writes; the same reason again, as the relay
+// keeps trying, is not repeated.
 void WithoutCounters(const char* name, const std::string& why) {
-    std::fprintf(stderr, "skyrelay: no counters in \"%s\": %s\n", name, why.c_str());
+    std::string line = std::string("skyrelay: no counters in \"") + name + "\": " + why + "\n";
+    if (line == lastSaid)
+        return;
+    lastSaid = line;
+    std::fputs(line.c_str(), stderr);
 }
+
+// Tries at a name that keeps going while it is opened, before the relay gives up for now.
+constexpr int CounterOpenTries = 3;
 
 } // namespace
 
@@ -174,22 +185,41 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
     if (name == nullptr || size == 0)
         return nullptr;
     std::string posixName = posix::SharedMemoryName(name);
-    bool created = true;
-    int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        created = false;
-        fd = shm_open(posixName.c_str(), O_RDWR, 0);
-    }
-    if (fd < 0) {
-        WithoutCounters(name, std::strerror(errno));
-        return nullptr;
-    }
-    // The relay that uses a block holds it locked until it closes it, or dies: a block that is
-    // locked belongs to a running relay and is left alone; one left unlocked is taken over.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        WithoutCounters(name, "another Skyrelay that is running uses it");
-        return nullptr;
+    bool created = false;
+    int fd = -1;
+    for (int attempt = 1; fd < 0; ++attempt) {
+        created = true;
+        fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+        if (fd < 0 && errno == EEXIST) {
+            created = false;
+            fd = shm_open(posixName.c_str(), O_RDWR, 0);
+        }
+        // The name went between the two opens: its owner removed it on its way out.
+        if (fd < 0 && errno == ENOENT && attempt < CounterOpenTries)
+            continue;
+        if (fd < 0) {
+            WithoutCounters(name, std::strerror(errno));
+            return nullptr;
+        }
+        // The relay that uses a block holds it locked until it closes it, or dies: a block that
+        // is locked belongs to a running relay and is left alone; one left unlocked is taken
+        // over.
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            close(fd);
+            WithoutCounters(name, "another Skyrelay that is running uses it");
+            return nullptr;
+        }
+        // An owner that closed the block between the open and the lock removed its name first:
+        // locked now, it is an object no reader can find. Start again with the name as it is.
+        struct stat info {};
+        if (fstat(fd, &info) == 0 && info.st_nlink == 0) {
+            close(fd);
+            fd = -1;
+            if (attempt == CounterOpenTries) {
+                WithoutCounters(name, "its name was removed each time it was opened");
+                return nullptr;
+            }
+        }
     }
     int error = Reserve(fd, size);
     void* view =
@@ -202,6 +232,7 @@ void* OpenCounterBlock(const char* name, std::size_t size) {
         return nullptr;
     }
     std::lock_guard<std::mutex> guard(viewsLock);
+    lastSaid.clear();
     // Taken over, the name is removed at the close as if this process had made it: the block
     // then no longer outlives the relay that uses it.
     CounterBlocks()[view] = CounterBlock{posixName, size, fd};

@@ -191,12 +191,26 @@ bool ReceiveWindowMessage(int connection, unsigned timeoutMs, WindowMessage* mes
     return DecodeWindowMessage(bytes, message);
 }
 
-bool SendWindowReply(int connection, std::uint64_t reply) {
-    std::uint8_t bytes[8];
+namespace {
+
+bool SendReply(int connection, std::uint32_t systemError, std::uint64_t reply) {
+    std::uint8_t bytes[WindowReplySize];
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<std::uint8_t>(systemError >> (8 * i));
     for (int i = 0; i < 8; ++i)
-        bytes[i] = static_cast<std::uint8_t>(reply >> (8 * i));
+        bytes[4 + i] = static_cast<std::uint8_t>(reply >> (8 * i));
     return send(connection, bytes, sizeof bytes, MSG_NOSIGNAL) ==
            static_cast<ssize_t>(sizeof bytes);
+}
+
+} // namespace
+
+bool SendWindowReply(int connection, std::uint64_t reply) {
+    return SendReply(connection, 0, reply);
+}
+
+bool RefuseWindowMessage(int connection, std::uint32_t systemError) {
+    return SendReply(connection, systemError, 0);
 }
 
 } // namespace posix

@@ -29,7 +29,8 @@ struct WindowMessage {
 inline constexpr std::size_t MaxWireName = 255;
 
 // Wire form: "SKWM", message (u32), wParam (u64), lParam (i64), then each name as a u16 length and
-// its bytes; all little-endian. The reply is one u64.
+// its bytes; all little-endian. The reply is a u32 system error, 0 when the window procedure
+// answered, then the u64 reply value.
 std::vector<std::uint8_t> EncodeWindowMessage(const WindowMessage& message);
 // The same into `out`, which holds MaxWindowMessageSize bytes; returns the bytes written.
 inline constexpr std::size_t MaxWindowMessageSize = 4 + 4 + 8 + 8 + 2 * (2 + MaxWireName);
@@ -48,7 +49,14 @@ int ListenAsWindow(const std::string& className, std::string* error);
 // stream, time-out or a malformed message.
 bool ReceiveWindowMessage(int connection, unsigned timeoutMs, WindowMessage* message);
 
+inline constexpr std::size_t WindowReplySize = 4 + 8;
+
 // Sends the reply value; false if the sender has gone.
 bool SendWindowReply(int connection, std::uint64_t reply);
+
+// Refuses the message the way the system refuses a send it does not allow (a window of another
+// integrity level: ERROR_ACCESS_DENIED): the sender's send fails with that system error. False if
+// the sender has gone.
+bool RefuseWindowMessage(int connection, std::uint32_t systemError);
 
 } // namespace posix

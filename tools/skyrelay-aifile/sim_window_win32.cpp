@@ -1,0 +1,14 @@
+// On Windows the module window is a top-level window of its class.
+#include "platform/types.h" // HRESULT, which the system headers take from the seam
+#include "skyrelay-aifile/sim_window.h"
+
+#include <windows.h>
+
+namespace aifile {
+
+bool SimulatorWindowThere() {
+    return FindWindowA("UIPCMAIN", nullptr) != nullptr ||
+           FindWindowA("FS98MAIN", nullptr) != nullptr;
+}
+
+} // namespace aifile
