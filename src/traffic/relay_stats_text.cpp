@@ -484,8 +484,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
         const char* why[] = {
             "they all came from aircraft at 30 knots or less, taxiing or parked",
             "the table of 30 aircraft is full",
-            "they were too short, had no sender name, or carried the user's own name "
-            "(PLAYER_NAME in FS2002.cfg)",
+            ("they were too short, had no sender name, or carried the user's own name "
+             "(PLAYER_NAME in FS2002.cfg)"),
         };
         return say("all-dropped",
                    "Position messages are heard, but none of them is shown: " +
