@@ -303,7 +303,7 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     auto say = [&](const char* id, std::string sentence, std::vector<Claim> claims) {
         d.kind = Kind(id);
         d.sentence = std::move(sentence);
-        d.claims = std::move(claims);
+        d.claims.insert(d.claims.begin(), claims.begin(), claims.end());
         return d;
     };
     if (stats == nullptr || stats->running == 0 || !live) {
@@ -317,6 +317,9 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     }
     const RelayStats& s = *stats;
     d.detail = FactsLine(s, updateAgeMs);
+    // What the detail line states of the timers and the options.
+    d.claims = {{ClaimKind::TimersRunning, s.timersRunning},
+                {ClaimKind::Options, s.usingSquawkBoxRaw, s.manualConnectOnlyRaw}};
     // Ages on the relay's own clock, up to its last update of the block.
     auto age = [&](std::uint64_t then) { return SecondsSince(then, s.lastUpdateMs); };
     const bool looking = (s.timersRunning & RelayTimerDetection) != 0;

@@ -80,6 +80,8 @@ enum class ClaimKind {
     NoneShown,              // positions heard lately, none kept; a: 0 slow, 1 table full, 2 other
     NoPictureView,          // the relay has no view of "AIFile"
     Published,              // a: aircraft in the last picture
+    TimersRunning,          // (detail) a: the timers that run, RelayTimer* bits
+    Options,                // (detail) a: UsingSB's value, b: ManualConnect's value
 };
 
 struct Claim {

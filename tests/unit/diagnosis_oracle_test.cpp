@@ -176,6 +176,13 @@ struct Oracle {
             return world.noView;
         case ClaimKind::Published:
             return PictureCount() == claim.a;
+        case ClaimKind::TimersRunning:
+            return claim.a ==
+                   (fake::TimerRunning(DetectTimer) ? RelayTimerDetection : 0) +
+                       (fake::TimerRunning(AutoConnectTimer) ? RelayTimerAutoConnect : 0) +
+                       (fake::TimerRunning(PumpTimer) ? RelayTimerPump : 0);
+        case ClaimKind::Options:
+            return claim.a == relayState.usingSquawkBox && claim.b == relayState.manualConnectOnly;
         }
         return false;
     }
