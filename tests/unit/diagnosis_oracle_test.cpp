@@ -390,9 +390,16 @@ struct Oracle {
         world.inSend = false;
     }
 
+    // Inside a join attempt the sentence says so, unless the simulator comes first.
     void WhileAttempting() {
-        if (schedulerState.attemptRunning)
-            Check("inside a join attempt");
+        if (!schedulerState.attemptRunning)
+            return;
+        Check("inside a join attempt");
+        ++claims;
+        if (failure.empty() && last.kind != nullptr &&
+            std::strncmp(last.kind->id, "sim-", 4) != 0 &&
+            std::strcmp(last.kind->id, "session-attempting") != 0)
+            failure = "inside a join attempt, the sentence is: " + last.sentence;
     }
 
     // One random step, then the check.
