@@ -346,22 +346,21 @@ struct Oracle {
                 ended = true;
             }
         }
-        NoteJoin(objects, tick);
+        NoteJoin(objects);
     }
 
-    // A join made by the action that began at `began`: a new DirectPlay object that is in a
-    // session (a join from the menu while joined leaves the old session for a new one).
-    void NoteJoin(int objectsBefore, std::uint64_t began) {
+    // A join made by the action just ended: a new DirectPlay object that is in a session (a join
+    // from the menu while joined leaves the old session for a new one).
+    void NoteJoin(int objectsBefore) {
         if (fake::DirectPlayObjectsCreated() != objectsBefore && Joined())
-            world.joinedMs = began;
+            world.joinedMs = Now();
     }
 
     void Command(unsigned command, const char* what) {
         Log(what);
         int objects = fake::DirectPlayObjectsCreated();
-        std::uint64_t began = Now();
         dialog->OnCommand(command);
-        NoteJoin(objects, began);
+        NoteJoin(objects);
     }
 
     // Runs inside every send to the simulator: the truth of its outcome, a slow answer's time,
@@ -395,6 +394,8 @@ struct Oracle {
         if (!schedulerState.attemptRunning)
             return;
         Check("inside a join attempt");
+        // Looking for sessions takes its time.
+        fake::SetMonotonicMilliseconds(Now() + static_cast<std::uint64_t>(Pick(3000)));
         ++claims;
         if (failure.empty() && last.kind != nullptr &&
             std::strncmp(last.kind->id, "sim-", 4) != 0 &&
