@@ -490,16 +490,17 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
             ("they were too short, had no sender name, or carried the user's own name "
              "(PLAYER_NAME in FS2002.cfg)"),
         };
-        return say("all-dropped",
-                   "Position messages are heard, but none of them is shown: " +
-                       std::string(why[reason]) + ".",
-                   {{ClaimKind::InSession}, {ClaimKind::NoneShown, reason}});
+        return say(
+            "all-dropped",
+            "Position messages are heard, but none of them is shown: " + std::string(why[reason]) +
+                ".",
+            {{ClaimKind::InSession}, {ClaimKind::HeardLately}, {ClaimKind::NoneShown, reason}});
     }
     if (s.linkState == RelayLinkFailing)
         return failingLink();
     if (s.aifileView == 0)
         return say("no-view",
-                   "Aircraft go to FS2002, but readers get no picture: Skyrelay has no view of "
+                   "In the session, but readers get no picture: Skyrelay has no view of "
                    "the \"AIFile\" block (another program may have made it first, too small): "
                    "close that program, then restart Skyrelay.",
                    {{ClaimKind::InSession},
@@ -514,6 +515,7 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                "All is well: " + Number(s.recent[0].aircraft) + " aircraft in the last picture, " +
                    "published " + Number(age(s.recent[0].atMs)) + " s ago.",
                {{ClaimKind::InSession},
+                {ClaimKind::HeardLately},
                 {ClaimKind::SimulatorTakesTraffic},
                 {ClaimKind::Published, s.recent[0].aircraft}});
 }

@@ -77,6 +77,7 @@ enum class ClaimKind {
     SessionEnded,           // a: the type of the message that ended the last session
     InSession,              // joined, and no ending heard
     SilentFor,              // a: seconds without a position message, up to the block's update
+    HeardLately,            // a position message arrived in the last 10 s, up to the update
     NoneShown,              // positions heard lately, none kept; a: 0 slow, 1 table full, 2 other
     NoPictureView,          // the relay has no view of "AIFile"
     Published,              // a: aircraft in the last picture
