@@ -484,17 +484,20 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     }
     if (kept != 0 && accepted == 0 && slow + full + other != 0 && s.recent[0].aircraft == 0) {
         std::int64_t reason = slow >= full && slow >= other ? 0 : full >= other ? 1 : 2;
+        // One reason for them all, or the reason for most of them.
+        const bool only = (slow != 0) + (full != 0) + (other != 0) == 1;
         const char* why[] = {
-            "they all came from aircraft at 30 knots or less, taxiing or parked",
-            "the table of 30 aircraft is full",
-            ("they were too short, had no sender name, or carried the user's own name "
+            "came from aircraft at 30 knots or less, taxiing or parked",
+            "were of aircraft beyond the 30 the table holds",
+            ("were too short, had no sender name, or carried the user's own name "
              "(PLAYER_NAME in FS2002.cfg)"),
         };
-        return say(
-            "all-dropped",
-            "Position messages are heard, but none of them is shown: " + std::string(why[reason]) +
-                ".",
-            {{ClaimKind::InSession}, {ClaimKind::HeardLately}, {ClaimKind::NoneShown, reason}});
+        return say("all-dropped",
+                   "Position messages are heard, but none of them is shown: " +
+                       std::string(only ? "they all " : "most of them ") + why[reason] + ".",
+                   {{ClaimKind::InSession},
+                    {ClaimKind::HeardLately},
+                    {ClaimKind::NoneShown, reason, only ? 1 : 0}});
     }
     if (s.linkState == RelayLinkFailing)
         return failingLink();
@@ -506,7 +509,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                    {{ClaimKind::InSession},
                     {ClaimKind::SimulatorTakesTraffic},
                     {ClaimKind::NoPictureView}});
-    if (kept == 0)
+    // Nothing heard in this session yet: a picture now is the last session's.
+    if (kept == 0 || s.lastPositionMs < s.sessionSinceMs)
         return say("all-well",
                    "All is well so far: in the session, and the first picture follows within "
                    "seconds.",

@@ -78,7 +78,7 @@ enum class ClaimKind {
     InSession,              // joined, and no ending heard
     SilentFor,              // a: seconds without a position message, up to the block's update
     HeardLately,            // a position message arrived in the last 10 s, up to the update
-    NoneShown,              // positions heard lately, none kept; a: 0 slow, 1 table full, 2 other
+    NoneShown,              // none kept lately; a: 0 slow, 1 table full, 2 other; b: 1 all so
     NoPictureView,          // the relay has no view of "AIFile"
     Published,              // a: aircraft in the last picture
     TimersRunning,          // (detail) a: the timers that run, RelayTimer* bits
