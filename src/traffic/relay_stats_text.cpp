@@ -329,7 +329,12 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     const bool denied =
         result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
 
-    if (s.waitSinceMs != 0) {
+    // While the exchanges fail at once for a cause the relay knows (the window gone, the rights),
+    // the wait is only their retries: the cause is what to say.
+    const bool knownCause = s.linkState == RelayLinkFailing &&
+                            (denied || (result == SimLinkResult::SendError &&
+                                        s.linkLastSystemError == ErrorInvalidWindowHandle));
+    if (s.waitSinceMs != 0 && !knownCause) {
         // Nothing updates the block while the relay waits: the reader's clock tells how long.
         std::string waited =
             Number((SecondsSince(s.waitSinceMs, s.lastUpdateMs) * 1000 + updateAgeMs) / 1000);
