@@ -627,6 +627,8 @@ TEST(DiagnosisOracle, TheSituationsOnceDiagnosedWronglyAreDiagnosedRightly) {
              o.QueuePilots(2, 120);
              for (int i = 0; i < 6 * (SquawkBoxPublishThreshold + 1); ++i)
                  o.Fire(PumpTimer);
+             o.Check("the table emptied, the failure fresh");
+             EXPECT_STREQ(o.last.kind->id, "sim-no-answer") << o.last.sentence;
              o.SetSim(Sim::Answering, "simulator answers");
              o.Advance(30000);
              o.Fire(PumpTimer);
@@ -696,6 +698,23 @@ TEST(DiagnosisOracle, TheSituationsOnceDiagnosedWronglyAreDiagnosedRightly) {
              }
          },
          false, "all-dropped", "30 knots or less"},
+        {"7: every position under the user's own name or nameless", "1", "0", false,
+         [](Oracle& o) {
+             JoinedWithTraffic(o, 1);
+             for (int i = 0; i < 6 * (SquawkBoxPublishThreshold + 1); ++i) {
+                 o.QueueOther();
+                 o.Fire(PumpTimer);
+             }
+         },
+         false, "all-dropped", "carried the user's own name"},
+        {"11: FS2002 busy from its start, the sends timing out", "1", "0", false,
+         [](Oracle& o) {
+             o.StartSim();
+             o.SetSim(Sim::Hung, "simulator hangs");
+             fake::SilenceModule(-1, fake::ErrorTimeout);
+             o.Fire(DetectTimer);
+         },
+         false, "sim-no-answer", "FS2002 does not answer when Skyrelay connects"},
         {"8: different rights from the start", "1", "0", false,
          [](Oracle& o) {
              o.StartSim();
@@ -715,6 +734,8 @@ TEST(DiagnosisOracle, TheSituationsOnceDiagnosedWronglyAreDiagnosedRightly) {
          [](Oracle& o) {
              JoinedWithTraffic(o, 2);
              o.world.readerOffsetMs = 8000;
+             o.QueuePilots(5, 150); // into the table, not yet into the picture
+             o.Fire(PumpTimer);
          },
          false, "all-well", "All is well: 2 aircraft"},
         {"11: the link stops at the 4th failure, not the 3rd", "1", "0", false,
