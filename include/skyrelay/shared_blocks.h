@@ -78,7 +78,8 @@ typedef struct SkyrelayAIFile {
 
 #pragma pack(push, 1)
 
-/* What one publication of the table saw since the publication before it, 28 bytes. */
+/* What one publication of the table saw since the publication before it (or since the join, for
+ * the first of a session), 28 bytes. */
 typedef struct SkyrelayPublication {
     uint64_t atMs;             /* when it was published */
     uint32_t aircraft;         /* aircraft in the published picture */

@@ -233,6 +233,9 @@ void NoteAttemptStarting() {
 
 void NoteAttemptEnded(bool joined) {
     if (joined) {
+        // The next publication counts what this session brought, not the last one's rest.
+        atLastPublication = PublishedCounts{relayStats.positionsRecorded, relayStats.droppedSlow,
+                                            relayStats.droppedTableFull, DroppedOther()};
         relayStats.sessionState = RelaySessionJoined;
         relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
         relayStats.sessionEnding = 0;

@@ -37,7 +37,7 @@ inline constexpr std::uint8_t RelayTimerAutoConnect = 2; // timer 5, every 6 s
 inline constexpr std::uint8_t RelayTimerPump = 4;        // timer 2, every 330 ms
 
 #pragma pack(push, 1)
-// What one publication of the table saw since the one before it.
+// What one publication of the table saw since the one before it (or since the join).
 struct RelayPublication {
     std::uint64_t atMs;             // ms, when it was published
     std::uint32_t aircraft;         // aircraft in the published picture

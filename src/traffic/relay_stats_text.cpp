@@ -303,7 +303,7 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     auto say = [&](const char* id, std::string sentence, std::vector<Claim> claims) {
         d.kind = Kind(id);
         d.sentence = std::move(sentence);
-        d.claims = std::move(claims);
+        d.claims.insert(d.claims.begin(), claims.begin(), claims.end());
         return d;
     };
     if (stats == nullptr || stats->running == 0 || !live) {
@@ -317,6 +317,9 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     }
     const RelayStats& s = *stats;
     d.detail = FactsLine(s, updateAgeMs);
+    // What the detail line states of the timers and the options.
+    d.claims = {{ClaimKind::TimersRunning, s.timersRunning},
+                {ClaimKind::Options, s.usingSquawkBoxRaw, s.manualConnectOnlyRaw}};
     // Ages on the relay's own clock, up to its last update of the block.
     auto age = [&](std::uint64_t then) { return SecondsSince(then, s.lastUpdateMs); };
     const bool looking = (s.timersRunning & RelayTimerDetection) != 0;
@@ -326,7 +329,12 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     const bool denied =
         result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
 
-    if (s.waitSinceMs != 0) {
+    // While the exchanges fail at once for a cause the relay knows (the window gone, the rights),
+    // the wait is only their retries: the cause is what to say.
+    const bool knownCause = s.linkState == RelayLinkFailing &&
+                            (denied || (result == SimLinkResult::SendError &&
+                                        s.linkLastSystemError == ErrorInvalidWindowHandle));
+    if (s.waitSinceMs != 0 && !knownCause) {
         // Nothing updates the block while the relay waits: the reader's clock tells how long.
         std::string waited =
             Number((SecondsSince(s.waitSinceMs, s.lastUpdateMs) * 1000 + updateAgeMs) / 1000);
@@ -448,8 +456,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
             return say("session-auto",
                        std::string("Not in a session: Skyrelay tries to join by itself ") +
                            (autoRuns ? "every 6 s" : "within 2 s, then every 6 s") + " (" +
-                           Number(attempts) +
-                           " attempts so far, none joined): is a multiplayer "
+                           Number(attempts) + (attempts == 1 ? " attempt" : " attempts") +
+                           " so far, none joined): is a multiplayer "
                            "session running in FS2002 on this machine?",
                        {{ClaimKind::NotInSession}, {ClaimKind::AutomaticAttempts}});
         return say("session-manual",
@@ -481,28 +489,33 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
     }
     if (kept != 0 && accepted == 0 && slow + full + other != 0 && s.recent[0].aircraft == 0) {
         std::int64_t reason = slow >= full && slow >= other ? 0 : full >= other ? 1 : 2;
+        // One reason for them all, or the reason for most of them.
+        const bool only = (slow != 0) + (full != 0) + (other != 0) == 1;
         const char* why[] = {
-            "they all came from aircraft at 30 knots or less, taxiing or parked",
-            "the table of 30 aircraft is full",
-            "they were too short, had no sender name, or carried the user's own name "
-            "(PLAYER_NAME in FS2002.cfg)",
+            "came from aircraft at 30 knots or less, taxiing or parked",
+            "were of aircraft beyond the 30 the table holds",
+            ("were too short, had no sender name, or carried the user's own name "
+             "(PLAYER_NAME in FS2002.cfg)"),
         };
         return say("all-dropped",
                    "Position messages are heard, but none of them is shown: " +
-                       std::string(why[reason]) + ".",
-                   {{ClaimKind::InSession}, {ClaimKind::NoneShown, reason}});
+                       std::string(only ? "they all " : "most of them ") + why[reason] + ".",
+                   {{ClaimKind::InSession},
+                    {ClaimKind::HeardLately},
+                    {ClaimKind::NoneShown, reason, only ? 1 : 0}});
     }
     if (s.linkState == RelayLinkFailing)
         return failingLink();
     if (s.aifileView == 0)
         return say("no-view",
-                   "Aircraft go to FS2002, but readers get no picture: Skyrelay has no view of "
+                   "In the session, but readers get no picture: Skyrelay has no view of "
                    "the \"AIFile\" block (another program may have made it first, too small): "
                    "close that program, then restart Skyrelay.",
                    {{ClaimKind::InSession},
                     {ClaimKind::SimulatorTakesTraffic},
                     {ClaimKind::NoPictureView}});
-    if (kept == 0)
+    // Nothing heard in this session yet: a picture now is the last session's.
+    if (kept == 0 || s.lastPositionMs < s.sessionSinceMs)
         return say("all-well",
                    "All is well so far: in the session, and the first picture follows within "
                    "seconds.",
@@ -511,6 +524,7 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                "All is well: " + Number(s.recent[0].aircraft) + " aircraft in the last picture, " +
                    "published " + Number(age(s.recent[0].atMs)) + " s ago.",
                {{ClaimKind::InSession},
+                {ClaimKind::HeardLately},
                 {ClaimKind::SimulatorTakesTraffic},
                 {ClaimKind::Published, s.recent[0].aircraft}});
 }

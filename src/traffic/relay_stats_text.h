@@ -77,9 +77,12 @@ enum class ClaimKind {
     SessionEnded,           // a: the type of the message that ended the last session
     InSession,              // joined, and no ending heard
     SilentFor,              // a: seconds without a position message, up to the block's update
-    NoneShown,              // positions heard lately, none kept; a: 0 slow, 1 table full, 2 other
+    HeardLately,            // a position message arrived in the last 10 s, up to the update
+    NoneShown,              // none kept lately; a: 0 slow, 1 table full, 2 other; b: 1 all so
     NoPictureView,          // the relay has no view of "AIFile"
     Published,              // a: aircraft in the last picture
+    TimersRunning,          // (detail) a: the timers that run, RelayTimer* bits
+    Options,                // (detail) a: UsingSB's value, b: ManualConnect's value
 };
 
 struct Claim {
