@@ -136,7 +136,31 @@ std::string JsonString(const std::string& text) {
 // Nothing heard for this long while in a session is worth saying.
 constexpr std::uint64_t SilenceMs = 10000;
 
+constexpr DiagnosisKind Kinds[] = {
+    {"not-running", "Skyrelay is not running"},
+    {"counters-refused", "Skyrelay's counters cannot be read"},
+    {"sim-not-found", "The simulator is not found"},
+    {"sim-stopped", "Skyrelay has stopped looking for the simulator"},
+    {"sim-rights", "do not run with the same rights"},
+    {"sim-window-gone", "the FS2002 window Skyrelay found is gone"},
+    {"sim-waiting", "Skyrelay is waiting for FS2002 to answer"},
+    {"sim-no-answer", "FS2002 does not answer"},
+    {"sim-refuses", "The simulator refuses the traffic"},
+    {"session-attempting", "Skyrelay is trying to join a session now"},
+    {"session-auto", "Skyrelay tries to join by itself"},
+    {"session-manual", "Skyrelay makes no attempt to join by itself"},
+    {"session-ended", "The session ended"},
+    {"silent", "nothing heard for"},
+    {"all-dropped", "none of them is shown"},
+    {"no-view", "readers get no picture"},
+    {"all-well", "All is well"},
+};
+
 } // namespace
+
+std::span<const DiagnosisKind> DiagnosisKinds() {
+    return Kinds;
+}
 
 bool CopyRelayStats(const void* view, std::size_t viewSize, std::vector<std::uint8_t>& bytes,
                     std::string* refusal, void (*pause)()) {

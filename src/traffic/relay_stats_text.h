@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,3 +58,13 @@ std::string RenderRelayStats(const RelayStats& stats, std::uint64_t nowMs);
 // One JSON object on one line, without a line end: the sentence and the counters (null when there
 // is no block).
 std::string RenderRelayStatsJson(const RelayStatsContext& context);
+
+// One kind of sentence the diagnosis gives: a stable id and a piece of plain text that every
+// sentence of that kind contains, and no sentence of another kind does.
+struct DiagnosisKind {
+    const char* id;
+    const char* phrase;
+};
+
+// Every kind of sentence, in the order of the chain the diagnosis follows.
+std::span<const DiagnosisKind> DiagnosisKinds();
