@@ -6,6 +6,13 @@
 
 inline constexpr char ComStartErrorText[] = "Co initialize error. Skyrelay will quit.";
 
+// Only one relay runs per user session (per shared memory prefix on Linux). A second start on
+// Linux writes this line on stderr, with the running relay's process id, and ends with
+// RelayAlreadyRunningStatus; on Windows it shows nothing and brings the running relay's window to
+// the front instead.
+inline constexpr char RelayAlreadyRunningFormat[] = "Skyrelay is already running (process %u)";
+inline constexpr int RelayAlreadyRunningStatus = 3;
+
 class CRelayApp {
   public:
     // Starts OLE, creates sessionEvent and starts COM. When COM cannot start, shows its message

@@ -27,6 +27,12 @@ inline constexpr const char* SimFolderNotFoundMessage = "Can't find FS2002 PAth"
 // Shown when the folder picked with FS Path does not fit in simFolder; nothing is changed.
 inline constexpr const char* FsPathTooLongMessage =
     "The chosen folder's path is longer than 199 characters. FS Path is unchanged.";
+// Shown once per process, in a box owned by the main dialog (caption "Skyrelay", exclamation
+// icon), when a write of the settings file fails: the file's full path, then the system's own
+// reason without its closing full stop. Options and folder keep working until the program exits.
+inline constexpr const char* SettingsNotSavedFormat =
+    "Skyrelay could not save its settings to %s: %s. The change holds until Skyrelay exits.";
+inline constexpr const char* SettingsNotSavedCaption = "Skyrelay";
 
 // The simulator's folder, NUL-terminated (at most 199 characters); empty at start. Written by
 // FindSimFolder (the folder, or "Not found"), ReadPlayerName (the folder followed by
