@@ -53,16 +53,55 @@ typedef struct SkyrelayAIFile {
 /* ---- "SkyrelayStats" ---- */
 
 #define SKYRELAY_STATS_MAGIC 0x54534B53u /* the bytes "SKST" */
-#define SKYRELAY_STATS_VERSION 2u        /* the layout this header describes; readers accept >= */
-#define SKYRELAY_STATS_SIZE 240u         /* bytes of this layout; readers accept a larger size */
+#define SKYRELAY_STATS_VERSION 3u        /* the layout this header describes; readers accept >= */
+#define SKYRELAY_STATS_SIZE 432u         /* bytes of this layout; readers accept a larger size */
 #define SKYRELAY_STATS_RESULT_CODES 16   /* simulator link result codes 0 to 15 */
 #define SKYRELAY_STATS_READ_ATTEMPTS 5   /* copies a reader tries before it gives up for now */
+#define SKYRELAY_STATS_RECENT 4          /* publications whose counts the block keeps */
+
+/* linkState: the simulator link. */
+#define SKYRELAY_LINK_NEVER_FOUND 0 /* not found since the start; the relay looks every 2 s */
+#define SKYRELAY_LINK_OPEN 1        /* found, and no traffic waits for the simulator */
+#define SKYRELAY_LINK_FAILING 2     /* exchanges fail and the traffic waits for the simulator */
+#define SKYRELAY_LINK_STOPPED 3     /* never found, and the relay no longer looks for it */
+
+/* sessionState: the relay's place in a multiplayer session. */
+#define SKYRELAY_SESSION_NONE 0       /* never joined since the start */
+#define SKYRELAY_SESSION_ATTEMPTING 1 /* a join attempt runs now */
+#define SKYRELAY_SESSION_JOINED 2     /* joined, and no session-ending message has arrived */
+#define SKYRELAY_SESSION_ENDED 3      /* a session-ending message (sessionEnding) arrived */
+
+/* timersRunning: bits of the relay's timers that run. */
+#define SKYRELAY_TIMER_DETECTION 1u    /* looks for the simulator every 2 s */
+#define SKYRELAY_TIMER_AUTO_CONNECT 2u /* tries to join the session every 6 s */
+#define SKYRELAY_TIMER_PUMP 4u         /* takes messages and publishes, every 330 ms */
 
 #pragma pack(push, 1)
 
-/* The counter block, 240 bytes in layout version 2. Times are the machine's monotonic clock in
+/* What one publication of the table saw since the publication before it, 28 bytes. */
+typedef struct SkyrelayPublication {
+    uint64_t atMs;             /* when it was published */
+    uint32_t aircraft;         /* aircraft in the published picture */
+    uint32_t accepted;         /* positions stored in the table */
+    uint32_t droppedSlow;      /* positions dropped at 30 knots or less */
+    uint32_t droppedTableFull; /* positions of a 31st aircraft */
+    uint32_t droppedOther;     /* too short, no sender name, or the user's own name */
+} SkyrelayPublication;
+
+/* The counter block, 432 bytes in layout version 3. Times are the relay's monotonic clock in
  * milliseconds (CLOCK_MONOTONIC on Linux, the performance counter on Windows), 0 when the event
- * has not happened. Counters count from the relay's start and wrap at 2^32. */
+ * has not happened. Counters count from the relay's start and wrap at 2^32.
+ *
+ * Measure the age of an event against lastUpdateMs (lastUpdateMs - the event's time), not against
+ * your own clock: on some multiprocessor machines the performance counter differs between cores.
+ * Use your own clock only for how old lastUpdateMs itself is.
+ *
+ * A relay that was killed or crashed leaves running 1 (and its last state) behind. So the block
+ * speaks for a live relay only when running is 1 and: on Windows, the process processId exists
+ * and the named mutex "SkyrelayStatsOwner" is owned (OpenMutexA succeeds and a wait on it with a
+ * zero time-out gives WAIT_TIMEOUT; release it at once if the wait gets it); on Linux, the
+ * object is locked: flock(fd, LOCK_SH | LOCK_NB) fails with EWOULDBLOCK (unlock at once if it
+ * succeeds). A relay that takes over a dead relay's block writes it afresh before anything else. */
 typedef struct SkyrelayStats {
     uint32_t magic;                /* SKYRELAY_STATS_MAGIC */
     uint32_t version;              /* layout version, 2 or later */
@@ -82,7 +121,7 @@ typedef struct SkyrelayStats {
     uint8_t usingSquawkBox;        /* option "Using SquawkBox" */
     uint8_t manualConnectOnly;     /* option "Manual connect only" */
     uint8_t useIpx;                /* transport of the last attempt: 0 TCP/IP, 1 IPX/SPX */
-    uint16_t linkFailureCount;     /* simulator link failures counted, 0 to 3; at 3 it stops */
+    uint16_t linkFailureCount;     /* link failures counted, 0 to 3; the 4th stops detection */
     uint16_t aircraftInTable;      /* aircraft in the relay's table now, 0 to 30 */
     uint32_t lastEnding;           /* type of the last session-ending message, 0 for none */
     uint32_t attemptsTcp;          /* join attempts over TCP/IP */
@@ -108,7 +147,27 @@ typedef struct SkyrelayStats {
     uint32_t exchangesFailed[SKYRELAY_STATS_RESULT_CODES]; /* failed exchanges by result code */
     int32_t lastExchangeResult; /* result code of the last exchange, 0 for Ok */
     uint32_t sequence;          /* odd while the relay writes the block, even otherwise */
-    uint32_t lastSendError;     /* system error of the last failed send to the sim, 0 for none */
+    uint32_t lastSendError;     /* system error of the last failed exchange's send, 0 for none */
+    /* Layout 3: the facts, each with the relay-clock time it became true. */
+    uint8_t linkState;            /* SKYRELAY_LINK_* */
+    uint8_t aifileView;           /* 1 while the relay has a view of "AIFile" to publish in */
+    uint8_t timersRunning;        /* SKYRELAY_TIMER_* bits */
+    uint8_t sessionState;         /* SKYRELAY_SESSION_* */
+    uint64_t linkSinceMs;         /* when linkState became what it is */
+    int32_t linkLastResult;       /* result code of the last failed link operation, 0 for none */
+    uint32_t linkLastSystemError; /* system error of that failure's send, 0 for none */
+    uint64_t linkLastFailureMs;   /* when that failure happened */
+    uint64_t lastExchangeOkMs;    /* the last exchange with the simulator that succeeded */
+    uint64_t waitSinceMs;  /* when the exchange the relay waits in began; 0 when it waits in none */
+    uint16_t waitAircraft; /* its aircraft, 1 to waitOf; 0 for the link's handshake */
+    uint16_t waitOf;       /* aircraft in that publication; 0 for the handshake */
+    int32_t usingSquawkBoxRaw;    /* option UsingSB as the relay holds it (only 1 is on) */
+    int32_t manualConnectOnlyRaw; /* option ManualConnect as the relay holds it (not 0 is on) */
+    uint64_t sessionSinceMs;      /* when sessionState became what it is */
+    uint32_t sessionEnding;       /* type of the ending message when sessionState is ENDED */
+    uint32_t recentPublications;  /* entries of recent in use, 0 to 4 */
+    uint64_t lastPositionMs;      /* the first update after a position message arrived */
+    SkyrelayPublication recent[SKYRELAY_STATS_RECENT]; /* the latest publication first */
 } SkyrelayStats;
 
 #pragma pack(pop)
@@ -147,6 +206,13 @@ SKYRELAY_ASSERT_AT(SkyrelayAIFile, state, 0);
 SKYRELAY_ASSERT_AT(SkyrelayAIFile, recordCount, 4);
 SKYRELAY_ASSERT_AT(SkyrelayAIFile, records, 8);
 
+SKYRELAY_ASSERT(sizeof(SkyrelayPublication) == 28, SkyrelayPublication_size);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, atMs, 0);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, aircraft, 8);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, accepted, 12);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, droppedSlow, 16);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, droppedTableFull, 20);
+SKYRELAY_ASSERT_AT(SkyrelayPublication, droppedOther, 24);
 SKYRELAY_ASSERT(sizeof(SkyrelayStats) == SKYRELAY_STATS_SIZE, SkyrelayStats_size);
 SKYRELAY_ASSERT_AT(SkyrelayStats, magic, 0);
 SKYRELAY_ASSERT_AT(SkyrelayStats, version, 4);
@@ -193,5 +259,24 @@ SKYRELAY_ASSERT_AT(SkyrelayStats, exchangesFailed, 164);
 SKYRELAY_ASSERT_AT(SkyrelayStats, lastExchangeResult, 228);
 SKYRELAY_ASSERT_AT(SkyrelayStats, sequence, 232);
 SKYRELAY_ASSERT_AT(SkyrelayStats, lastSendError, 236);
+SKYRELAY_ASSERT_AT(SkyrelayStats, linkState, 240);
+SKYRELAY_ASSERT_AT(SkyrelayStats, aifileView, 241);
+SKYRELAY_ASSERT_AT(SkyrelayStats, timersRunning, 242);
+SKYRELAY_ASSERT_AT(SkyrelayStats, sessionState, 243);
+SKYRELAY_ASSERT_AT(SkyrelayStats, linkSinceMs, 244);
+SKYRELAY_ASSERT_AT(SkyrelayStats, linkLastResult, 252);
+SKYRELAY_ASSERT_AT(SkyrelayStats, linkLastSystemError, 256);
+SKYRELAY_ASSERT_AT(SkyrelayStats, linkLastFailureMs, 260);
+SKYRELAY_ASSERT_AT(SkyrelayStats, lastExchangeOkMs, 268);
+SKYRELAY_ASSERT_AT(SkyrelayStats, waitSinceMs, 276);
+SKYRELAY_ASSERT_AT(SkyrelayStats, waitAircraft, 284);
+SKYRELAY_ASSERT_AT(SkyrelayStats, waitOf, 286);
+SKYRELAY_ASSERT_AT(SkyrelayStats, usingSquawkBoxRaw, 288);
+SKYRELAY_ASSERT_AT(SkyrelayStats, manualConnectOnlyRaw, 292);
+SKYRELAY_ASSERT_AT(SkyrelayStats, sessionSinceMs, 296);
+SKYRELAY_ASSERT_AT(SkyrelayStats, sessionEnding, 304);
+SKYRELAY_ASSERT_AT(SkyrelayStats, recentPublications, 308);
+SKYRELAY_ASSERT_AT(SkyrelayStats, lastPositionMs, 312);
+SKYRELAY_ASSERT_AT(SkyrelayStats, recent, 320);
 
 #endif /* SKYRELAY_SHARED_BLOCKS_H */

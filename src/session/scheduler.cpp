@@ -66,6 +66,7 @@ void StartPump() {
     relayState.sessionEnded = 0;
     plat::SetControlText(mainDialog, StatusLineControl, ConnectedText);
     relayState.pumpTimerId = plat::StartTimer(mainDialog, PumpTimer, PumpPeriodMs, OnPumpTimer);
+    NoteTimer(PumpTimer, relayState.pumpTimerId != 0);
 }
 
 // Copies the relay's state into the counter block when a timer tick or a command has run.
@@ -81,6 +82,7 @@ class PublishStatsAtEnd {
 void CountAttempt(bool joined) {
     ++(relayState.useIpx != 0 ? relayStats.attemptsIpx : relayStats.attemptsTcp);
     ++(joined ? relayStats.joins : relayStats.attemptsFailed);
+    NoteAttemptEnded(joined);
 }
 
 void SetConnectItems(std::uint32_t flags) {
@@ -100,9 +102,14 @@ void OnDetectTimer() {
     if (relayState.simDetected == 0) {
         SimLinkResult result = SimLinkResult::Ok;
         SimLinkOpen(0, &result);
-        if (result != SimLinkResult::Ok)
+        if (result != SimLinkResult::Ok) {
+            bool sent = result == SimLinkResult::SendError || result == SimLinkResult::NoAnswer;
+            NoteLinkFailure(static_cast<std::int32_t>(result), sent ? simLink.lastSendError : 0,
+                            false);
             return;
+        }
         relayState.simDetected = 1;
+        NoteLinkFound();
         // A menu connection may have been made before the simulator was found.
         if (relayState.connected == 0)
             plat::SetControlText(mainDialog, StatusLineControl, FsDetectedText);
@@ -115,8 +122,10 @@ void OnDetectTimer() {
         relayState.manualConnectOnly != 0)
         return;
     plat::StopTimer(mainDialog, relayState.detectTimerId);
+    NoteTimer(DetectTimer, false);
     relayState.autoConnectTimerId =
         plat::StartTimer(mainDialog, AutoConnectTimer, AutoConnectPeriodMs, OnAutoConnectTimer);
+    NoteTimer(AutoConnectTimer, relayState.autoConnectTimerId != 0);
 }
 
 void OnAutoConnectTimer() {
@@ -127,11 +136,13 @@ void OnAutoConnectTimer() {
     CreateSessionObject(nullptr);
     relayState.useIpx = relayState.useIpx == 0 ? 1 : 0;
     relayState.searching = 1;
+    NoteAttemptStarting();
     EnumerateConnections();
     CountAttempt(relayState.searching == 0);
     if (relayState.searching != 0)
         return; // failed: the next tick tries the other transport
     plat::StopTimer(mainDialog, relayState.autoConnectTimerId);
+    NoteTimer(AutoConnectTimer, false);
     if (sessionObject != nullptr)
         sessionObject->EnumPlayers(nullptr, EnumPlayersCallback, nullptr, 0);
     StartPump();
@@ -146,11 +157,15 @@ void ConnectFromMenu(unsigned command) {
     relayState.useIpx = command == IpxSpxCommand ? 1 : 0;
     SetConnectItems(plat::MenuGrayed);
     // Until the simulator is found, detection goes on: the traffic needs the link.
-    if (relayState.simDetected != 0)
+    if (relayState.simDetected != 0) {
         plat::StopTimer(mainDialog, relayState.detectTimerId);
+        NoteTimer(DetectTimer, false);
+    }
     plat::StopTimer(mainDialog, relayState.autoConnectTimerId);
+    NoteTimer(AutoConnectTimer, false);
     CreateSessionObject(mainDialog);
     relayState.searching = 1;
+    NoteAttemptStarting();
     EnumerateConnections();
     CountAttempt(relayState.searching == 0);
     if (relayState.searching != 0) {

@@ -72,6 +72,7 @@ int CRelayDlg::OnInitDialog(plat::Window self) {
     OpenSharedTrafficBlock();
     OpenRelayStats();
     relayState.detectTimerId = plat::StartTimer(self, DetectTimer, DetectPeriodMs, OnDetectTimer);
+    NoteTimer(DetectTimer, relayState.detectTimerId != 0);
     mainMenu = plat::GetWindowMenu(self);
 
     if (plat::Menu systemMenu = plat::GetWindowSystemMenu(self)) {

@@ -1,6 +1,7 @@
 #include "simlink/sim_link.h"
 
 #include "state/relay_state.h"
+#include "traffic/relay_stats.h"
 
 #include <bit>
 #include <cstdio>
@@ -99,6 +100,8 @@ void CountLinkFailure() {
     if (relayState.linkFailureCount == 3) {
         plat::SetControlText(mainDialog, StatusLineControl, "");
         plat::StopTimer(mainDialog, relayState.detectTimerId);
+        NoteTimer(DetectTimer, false);
+        NoteLinkStopped();
         return;
     }
     ++relayState.linkFailureCount;
@@ -222,7 +225,10 @@ SimLinkResult RunHandshake() {
             return code;
         if (pass == 0 && !SimLinkWrite(HandshakeWordOffset, sizeof word, word, &code))
             return code;
-        if (!SimLinkProcess(&code))
+        NoteExchangeStarting(0, 0);
+        bool answered = SimLinkProcess(&code) != 0;
+        NoteExchangeEnded();
+        if (!answered)
             return code;
         plat::SleepMs(HandshakePauseMs);
     }

@@ -45,17 +45,25 @@ void PublishTraffic() {
         PutSharedRecord(workingBlock.records[i], entry);
         if (!linkOpen)
             continue;
+        // A reader sees what the relay waits for while the exchange holds its thread.
+        NoteExchangeStarting(static_cast<std::uint16_t>(i + 1), trafficTable.count);
         SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);
         SimLinkProcess(&lastExchangeResult);
-        if (lastExchangeResult == SimLinkResult::Ok)
+        NoteExchangeEnded();
+        const bool sent = lastExchangeResult == SimLinkResult::SendError ||
+                          lastExchangeResult == SimLinkResult::NoAnswer;
+        if (lastExchangeResult == SimLinkResult::Ok) {
             ++relayStats.exchangesOk;
-        else
+            NoteExchangeOk();
+        } else {
             ++relayStats.exchangesFailed[static_cast<std::uint32_t>(lastExchangeResult) %
                                          RelayStatsResultCodes];
+            NoteLinkFailure(static_cast<std::int32_t>(lastExchangeResult),
+                            sent ? simLink.lastSendError : 0, true);
+            // A failure without a failed send of its own has no system error of its own.
+            relayStats.lastSendError = sent ? simLink.lastSendError : 0;
+        }
         relayStats.lastExchangeResult = static_cast<std::int32_t>(lastExchangeResult);
-        if (lastExchangeResult == SimLinkResult::SendError ||
-            lastExchangeResult == SimLinkResult::NoAnswer)
-            relayStats.lastSendError = simLink.lastSendError;
     }
 
     if (trafficTable.count != 0) {
@@ -65,7 +73,9 @@ void PublishTraffic() {
         EmptyPicture();
         // Nothing was exchanged, so nothing waits to be retried: let the drain run again.
         lastExchangeResult = SimLinkResult::Ok;
+        NoteNothingPending();
     }
+    NotePublication(trafficTable.count);
 
     if (relayState.publishCount >= EmptyAfterPublications) {
         ResetTrafficTable();

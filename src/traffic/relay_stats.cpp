@@ -4,6 +4,7 @@
 #include "platform/messaging.h"
 #include "platform/shared_memory.h"
 #include "state/relay_state.h"
+#include "traffic/shared_block.h"
 #include "traffic/traffic_table.h"
 
 #include <atomic>
@@ -19,11 +20,29 @@ void* statsView = nullptr;
 // The counters as the last update saw them, to stamp the time of what changed since.
 struct SeenCounts {
     std::uint64_t messages;     // all session messages received
+    std::uint32_t positions;    // relayStats.positionMessages
     std::uint32_t publications; // relayStats.publications
     std::uint32_t exchangesOk;  // relayStats.exchangesOk
     std::uint32_t joins;        // relayStats.joins
 };
 SeenCounts seen{};
+
+// The totals at the last publication, for the counts of the next one.
+struct PublishedCounts {
+    std::uint32_t accepted;
+    std::uint32_t slow;
+    std::uint32_t tableFull;
+    std::uint32_t other;
+};
+PublishedCounts atLastPublication{};
+
+// The session's state before the running attempt, for an attempt that fails.
+std::uint8_t sessionBeforeAttempt = RelaySessionNone;
+std::uint64_t sessionSinceBeforeAttempt = 0;
+
+std::uint32_t DroppedOther() {
+    return relayStats.droppedTooShort + relayStats.droppedNoName + relayStats.droppedOwnName;
+}
 
 // Names heard, as 32-bit FNV-1a hashes in an open-addressed table; 0 marks a free slot. Once it is
 // three-quarters full no further name is counted, so a lookup always ends.
@@ -67,6 +86,7 @@ void OpenRelayStats() {
     relayStats.startMs = plat::MonotonicMilliseconds();
     relayStats.running = 1;
     statsView = plat::OpenCounterBlock(RelayStatsBlockName, RelayStatsSize);
+    PublishRelayStats();
 }
 
 void PublishRelayStats() {
@@ -81,7 +101,10 @@ void PublishRelayStats() {
         relayStats.lastExchangeMs = now;
     if (relayStats.joins != seen.joins)
         relayStats.lastJoinMs = now;
-    seen = SeenCounts{messages, relayStats.publications, relayStats.exchangesOk, relayStats.joins};
+    if (relayStats.positionMessages != seen.positions)
+        relayStats.lastPositionMs = now;
+    seen = SeenCounts{messages, relayStats.positionMessages, relayStats.publications,
+                      relayStats.exchangesOk, relayStats.joins};
 
     relayStats.simDetected = relayState.simDetected != 0 ? 1 : 0;
     relayStats.connected = relayState.connected != 0 ? 1 : 0;
@@ -95,6 +118,9 @@ void PublishRelayStats() {
     relayStats.useIpx = relayState.useIpx != 0 ? 1 : 0;
     relayStats.linkFailureCount = relayState.linkFailureCount;
     relayStats.aircraftInTable = trafficTable.count;
+    relayStats.usingSquawkBoxRaw = relayState.usingSquawkBox;
+    relayStats.manualConnectOnlyRaw = relayState.manualConnectOnly;
+    relayStats.aifileView = sharedView != nullptr ? 1 : 0;
     if (statsView != nullptr)
         WriteRelayStatsView(statsView, relayStats);
 }
@@ -107,6 +133,113 @@ void ReleaseRelayStats() {
         plat::CloseCounterBlock(statsView);
     }
     statsView = nullptr;
+}
+
+void NoteTimer(unsigned timerId, bool running) {
+    std::uint8_t bit = timerId == DetectTimer        ? RelayTimerDetection
+                       : timerId == AutoConnectTimer ? RelayTimerAutoConnect
+                       : timerId == PumpTimer        ? RelayTimerPump
+                                                     : 0;
+    if (running)
+        relayStats.timersRunning |= bit;
+    else
+        relayStats.timersRunning &= static_cast<std::uint8_t>(~bit);
+}
+
+namespace {
+
+void SetLinkState(std::uint8_t state) {
+    if (relayStats.linkState == state)
+        return;
+    relayStats.linkState = state;
+    relayStats.linkSinceMs = plat::MonotonicMilliseconds();
+}
+
+} // namespace
+
+void NoteLinkFound() {
+    SetLinkState(RelayLinkOpen);
+}
+
+void NoteLinkFailure(std::int32_t result, std::uint32_t systemError, bool exchange) {
+    relayStats.linkLastResult = result;
+    relayStats.linkLastSystemError = systemError;
+    relayStats.linkLastFailureMs = plat::MonotonicMilliseconds();
+    if (exchange)
+        SetLinkState(RelayLinkFailing);
+}
+
+void NoteLinkStopped() {
+    if (relayStats.linkState == RelayLinkNeverFound)
+        SetLinkState(RelayLinkStopped);
+}
+
+void NoteExchangeOk() {
+    relayStats.lastExchangeOkMs = plat::MonotonicMilliseconds();
+    SetLinkState(RelayLinkOpen);
+}
+
+void NoteNothingPending() {
+    if (relayStats.linkState == RelayLinkFailing)
+        SetLinkState(RelayLinkOpen);
+}
+
+void NoteExchangeStarting(std::uint16_t aircraft, std::uint16_t of) {
+    relayStats.waitSinceMs = plat::MonotonicMilliseconds();
+    relayStats.waitAircraft = aircraft;
+    relayStats.waitOf = of;
+    PublishRelayStats();
+}
+
+void NoteExchangeEnded() {
+    relayStats.waitSinceMs = 0;
+    relayStats.waitAircraft = 0;
+    relayStats.waitOf = 0;
+}
+
+void NoteAttemptStarting() {
+    sessionBeforeAttempt = relayStats.sessionState;
+    sessionSinceBeforeAttempt = relayStats.sessionSinceMs;
+    relayStats.sessionState = RelaySessionAttempting;
+    relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
+    PublishRelayStats();
+}
+
+void NoteAttemptEnded(bool joined) {
+    if (joined) {
+        relayStats.sessionState = RelaySessionJoined;
+        relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
+        relayStats.sessionEnding = 0;
+    } else if (sessionBeforeAttempt == RelaySessionJoined) {
+        // Every attempt releases the object of the session it was in: a failed one leaves it.
+        relayStats.sessionState = RelaySessionNone;
+        relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
+    } else {
+        relayStats.sessionState = sessionBeforeAttempt;
+        relayStats.sessionSinceMs = sessionSinceBeforeAttempt;
+    }
+}
+
+void NoteSessionEnded(std::uint32_t type) {
+    relayStats.sessionState = RelaySessionEnded;
+    relayStats.sessionSinceMs = plat::MonotonicMilliseconds();
+    relayStats.sessionEnding = type;
+}
+
+void NotePublication(std::uint32_t aircraft) {
+    for (std::size_t i = RelayRecentPublications - 1; i > 0; --i)
+        relayStats.recent[i] = relayStats.recent[i - 1];
+    PublishedCounts now{relayStats.positionsRecorded, relayStats.droppedSlow,
+                        relayStats.droppedTableFull, DroppedOther()};
+    relayStats.recent[0] = RelayPublication{plat::MonotonicMilliseconds(),
+                                            aircraft,
+                                            now.accepted - atLastPublication.accepted,
+                                            now.slow - atLastPublication.slow,
+                                            now.tableFull - atLastPublication.tableFull,
+                                            now.other - atLastPublication.other};
+    atLastPublication = now;
+    if (relayStats.recentPublications < RelayRecentPublications)
+        ++relayStats.recentPublications;
 }
 
 void CountNameHeard(const char* shortName) {
@@ -132,5 +265,8 @@ void ResetRelayStats() {
     relayStats = RelayStats{};
     statsView = nullptr;
     seen = SeenCounts{};
+    atLastPublication = PublishedCounts{};
+    sessionBeforeAttempt = RelaySessionNone;
+    sessionSinceBeforeAttempt = 0;
     std::memset(nameHashes, 0, sizeof nameHashes);
 }

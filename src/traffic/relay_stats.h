@@ -14,12 +14,41 @@ static_assert(std::endian::native == std::endian::little, "the counter block is 
 
 inline constexpr char RelayStatsBlockName[] = "SkyrelayStats";
 inline constexpr std::uint32_t RelayStatsMagic = 0x54534B53; // the bytes "SKST"
-inline constexpr std::uint32_t RelayStatsVersion = 2;
-inline constexpr std::size_t RelayStatsSize = 240;       // bytes in layout version 2
-inline constexpr std::size_t RelayStatsResultCodes = 16; // simulator link result codes 0 to 15
+inline constexpr std::uint32_t RelayStatsVersion = 3;
+inline constexpr std::size_t RelayStatsSize = 432;        // bytes in layout version 3
+inline constexpr std::size_t RelayStatsResultCodes = 16;  // simulator link result codes 0 to 15
+inline constexpr std::size_t RelayRecentPublications = 4; // publications whose counts are kept
+
+// The simulator link as the relay knows it (RelayStats::linkState).
+inline constexpr std::uint8_t RelayLinkNeverFound = 0; // not found since the start; looking
+inline constexpr std::uint8_t RelayLinkOpen = 1;       // found, and nothing waits for it
+inline constexpr std::uint8_t RelayLinkFailing = 2;    // exchanges fail, the traffic waits
+inline constexpr std::uint8_t RelayLinkStopped = 3;    // never found, and no longer looked for
+
+// The relay's place in a session (RelayStats::sessionState).
+inline constexpr std::uint8_t RelaySessionNone = 0;       // never joined since the start
+inline constexpr std::uint8_t RelaySessionAttempting = 1; // a join attempt is running
+inline constexpr std::uint8_t RelaySessionJoined = 2;     // joined, no ending heard
+inline constexpr std::uint8_t RelaySessionEnded = 3;      // a session-ending message arrived
+
+// The main dialog's timers (bits of RelayStats::timersRunning).
+inline constexpr std::uint8_t RelayTimerDetection = 1;   // timer 1, every 2 s
+inline constexpr std::uint8_t RelayTimerAutoConnect = 2; // timer 5, every 6 s
+inline constexpr std::uint8_t RelayTimerPump = 4;        // timer 2, every 330 ms
 
 #pragma pack(push, 1)
-// The block, 240 bytes. Times are the system's monotonic clock in milliseconds (CLOCK_MONOTONIC
+// What one publication of the table saw since the one before it.
+struct RelayPublication {
+    std::uint64_t atMs;             // ms, when it was published
+    std::uint32_t aircraft;         // aircraft in the published picture
+    std::uint32_t accepted;         // positions stored in the table since the publication before
+    std::uint32_t droppedSlow;      // positions dropped at 30 knots or less since then
+    std::uint32_t droppedTableFull; // positions of a 31st aircraft since then
+    std::uint32_t droppedOther;     // too short, no sender name or the user's own name, since then
+};
+static_assert(sizeof(RelayPublication) == 28);
+
+// The block, 432 bytes. Times are the system's monotonic clock in milliseconds (CLOCK_MONOTONIC
 // on Linux, the performance counter on Windows), 0 when the event has not happened.
 struct RelayStats {
     std::uint32_t magic;            // RelayStatsMagic; written by OpenRelayStats
@@ -67,6 +96,26 @@ struct RelayStats {
     std::int32_t lastExchangeResult; // result code of the last exchange, 0 for Ok
     std::uint32_t sequence;          // odd while the relay writes the block, even between writes
     std::uint32_t lastSendError;     // system error of the last failed send to the simulator, or 0
+    // The facts of layout 3, each with the relay-clock time it became true.
+    std::uint8_t linkState;      // RelayLink*; NoteLinkFound/Failure/Stopped, NoteExchange*
+    std::uint8_t aifileView;     // 1 while the relay has a view of "AIFile"; PublishRelayStats
+    std::uint8_t timersRunning;  // RelayTimer* bits of the timers running; NoteTimer
+    std::uint8_t sessionState;   // RelaySession*; NoteAttempt*, NoteSessionEnded
+    std::uint64_t linkSinceMs;   // ms, when linkState became what it is
+    std::int32_t linkLastResult; // result of the last failed link operation, 0 for none
+    std::uint32_t linkLastSystemError; // system error of that failure's send, 0 for none
+    std::uint64_t linkLastFailureMs;   // ms, when that failure happened
+    std::uint64_t lastExchangeOkMs;    // ms, the last exchange that succeeded
+    std::uint64_t waitSinceMs;         // ms, when the exchange running now began; 0 when none
+    std::uint16_t waitAircraft;        // that exchange's aircraft, 1 to waitOf; 0 for the handshake
+    std::uint16_t waitOf;              // aircraft in that publication; 0 for the handshake
+    std::int32_t usingSquawkBoxRaw;    // option UsingSB as the relay holds it, any value
+    std::int32_t manualConnectOnlyRaw; // option ManualConnect as the relay holds it, any value
+    std::uint64_t sessionSinceMs;      // ms, when sessionState became what it is
+    std::uint32_t sessionEnding;       // the ending message's type when sessionState is Ended
+    std::uint32_t recentPublications;  // entries of recent in use, 0 to 4
+    std::uint64_t lastPositionMs;      // ms, the first update after a position message arrived
+    RelayPublication recent[RelayRecentPublications]; // the latest publication first
 };
 #pragma pack(pop)
 
@@ -116,13 +165,33 @@ static_assert(offsetof(RelayStats, exchangesFailed) == 164);
 static_assert(offsetof(RelayStats, lastExchangeResult) == 228);
 static_assert(offsetof(RelayStats, sequence) == 232);
 static_assert(offsetof(RelayStats, lastSendError) == 236);
+static_assert(offsetof(RelayStats, linkState) == 240);
+static_assert(offsetof(RelayStats, aifileView) == 241);
+static_assert(offsetof(RelayStats, timersRunning) == 242);
+static_assert(offsetof(RelayStats, sessionState) == 243);
+static_assert(offsetof(RelayStats, linkSinceMs) == 244);
+static_assert(offsetof(RelayStats, linkLastResult) == 252);
+static_assert(offsetof(RelayStats, linkLastSystemError) == 256);
+static_assert(offsetof(RelayStats, linkLastFailureMs) == 260);
+static_assert(offsetof(RelayStats, lastExchangeOkMs) == 268);
+static_assert(offsetof(RelayStats, waitSinceMs) == 276);
+static_assert(offsetof(RelayStats, waitAircraft) == 284);
+static_assert(offsetof(RelayStats, waitOf) == 286);
+static_assert(offsetof(RelayStats, usingSquawkBoxRaw) == 288);
+static_assert(offsetof(RelayStats, manualConnectOnlyRaw) == 292);
+static_assert(offsetof(RelayStats, sessionSinceMs) == 296);
+static_assert(offsetof(RelayStats, sessionEnding) == 304);
+static_assert(offsetof(RelayStats, recentPublications) == 308);
+static_assert(offsetof(RelayStats, lastPositionMs) == 312);
+static_assert(offsetof(RelayStats, recent) == 320);
 
 // The working copy: the counters are incremented here; PublishRelayStats copies it into the view.
 extern RelayStats relayStats;
 
-// Opens (or creates) "SkyrelayStats" and fills the header, the process id and the start time.
-// Shows nothing: without a block (none to be had, or one that another running relay holds) the
-// counters are kept and never published.
+// Opens (or creates) "SkyrelayStats", fills the header, the process id and the start time, and
+// writes the fresh record at once, so that a block left by a relay that died shows none of its
+// state as this relay's. Shows nothing: without a block (none to be had, or one that another
+// running relay holds) the counters are kept and never published.
 void OpenRelayStats();
 
 // Copies a record into a view of the block so that a reader can tell a copy taken mid-write: the
@@ -139,6 +208,46 @@ void PublishRelayStats();
 // At exit: marks the relay as no longer running, copies the record once more and releases the
 // block.
 void ReleaseRelayStats();
+
+// The facts of layout 3. Each takes the time from the relay's clock; none publishes unless it says
+// so.
+
+// A timer of the main dialog started (running true, when SetTimer gave an id) or stopped.
+void NoteTimer(unsigned timerId, bool running);
+
+// The link opened: it is open and nothing waits for it.
+void NoteLinkFound();
+
+// A link operation failed with `result` (a SimLinkResult) and the send's system error (0 when
+// none was sent or it was answered). An exchange of traffic (`exchange`) makes the link failing;
+// a failed open while looking for the simulator only records the failure.
+void NoteLinkFailure(std::int32_t result, std::uint32_t systemError, bool exchange);
+
+// The relay stopped looking for the simulator after a failure; it counts only while the link was
+// never found.
+void NoteLinkStopped();
+
+// An exchange of traffic succeeded.
+void NoteExchangeOk();
+
+// The traffic that waited for the simulator was given up (the table emptied): nothing waits now.
+void NoteNothingPending();
+
+// An exchange that can block for seconds begins (aircraft `aircraft` of `of`; 0 of 0 for the
+// handshake's): published at once, so that a reader sees what the relay waits for. And its end.
+void NoteExchangeStarting(std::uint16_t aircraft, std::uint16_t of);
+void NoteExchangeEnded();
+
+// A join attempt begins (published at once) and ends, with its outcome.
+void NoteAttemptStarting();
+void NoteAttemptEnded(bool joined);
+
+// A session-ending message of that type arrived.
+void NoteSessionEnded(std::uint32_t type);
+
+// The table was published with `aircraft` aircraft: what was stored and dropped since the
+// publication before becomes the latest of the recent publications.
+void NotePublication(std::uint32_t aircraft);
 
 // Counts one more name heard from another pilot if it has not been heard before.
 void CountNameHeard(const char* shortName);

@@ -13,7 +13,6 @@ constexpr std::size_t HeaderSize = offsetof(RelayStats, processId);
 // What a send to the simulator's window fails with, as the system reports it.
 constexpr std::uint32_t ErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
 constexpr std::uint32_t ErrorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
-constexpr std::uint32_t ErrorTimeout = 1460;             // ERROR_TIMEOUT
 
 std::string Number(std::uint64_t value) {
     return std::to_string(value);
@@ -34,11 +33,6 @@ std::string Seconds(std::uint64_t ms) {
     if (ms % 1000 != 0)
         text += "." + Number(ms % 1000 / 100);
     return text + " s";
-}
-
-// "1 exchange", "3 exchanges".
-std::string Count(std::uint64_t count, const char* thing) {
-    return Number(count) + " " + thing + (count == 1 ? "" : "s");
 }
 
 std::string YesNo(std::uint8_t flag) {
@@ -74,53 +68,6 @@ const char* EndingText(std::uint32_t type) {
     default:
         return "an unknown message";
     }
-}
-
-// The reason that dropped the most position messages, as the end of a sentence. On a tie the
-// reason listed first wins: slow, own name, no name, too short, table full.
-std::string BiggestDropReason(const RelayStats& stats) {
-    struct Reason {
-        std::uint32_t count;
-        const char* text;
-    };
-    const Reason reasons[] = {
-        {stats.droppedSlow, "aircraft at 30 knots or less are not shown, so aircraft taxiing or "
-                            "parked do not appear"},
-        {stats.droppedOwnName, "they carry the user's own name (PLAYER_NAME in FS2002.cfg), and "
-                               "the user's own aircraft is not shown"},
-        {stats.droppedNoName, "their senders have no name in the session"},
-        {stats.droppedTooShort, "they are too short to be position messages"},
-        {stats.droppedTableFull, "the table of 30 aircraft was full"},
-    };
-    const Reason* biggest = &reasons[0];
-    for (const Reason& reason : reasons)
-        if (reason.count > biggest->count)
-            biggest = &reason;
-    return biggest->text;
-}
-
-// Why the last exchange with the simulator failed, from its result and the send's system error.
-std::string ExchangeFailure(const RelayStats& stats) {
-    auto result = static_cast<SimLinkResult>(stats.lastExchangeResult);
-    bool unanswered = result == SimLinkResult::SendError || result == SimLinkResult::NoAnswer;
-    std::uint32_t error = unanswered ? stats.lastSendError : 0;
-    if (error == ErrorInvalidWindowHandle)
-        return "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the "
-               "old window: restart Skyrelay.";
-    if (error == ErrorAccessDenied)
-        return "Skyrelay and FS2002 run with different rights (one as administrator): start both "
-               "the same way.";
-    if (result == SimLinkResult::NoAnswer || error == ErrorTimeout)
-        return "FS2002 does not answer: the last exchange timed out, and Skyrelay waits up to " +
-               Seconds(std::uint64_t{SendAttempts} * (SendTimeoutMs + SendRetryPauseMs)) +
-               " for each aircraft (" + Number(SendAttempts) + " sends of up to " +
-               Seconds(SendTimeoutMs) + "): is FS2002 loading a flight, showing a dialog, or hung?";
-    std::string sentence =
-        std::string("The simulator refuses the traffic: the last exchange failed with ") +
-        SimLinkResultName(result) + " (result " + std::to_string(stats.lastExchangeResult);
-    if (error != 0)
-        sentence += ", system error " + Number(error);
-    return sentence + ").";
 }
 
 std::string JsonString(const std::string& text) {
@@ -208,14 +155,10 @@ RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size) {
         reading.refusal = "the block does not start with the magic number of Skyrelay's counters";
         return reading;
     }
-    if (header[1] == 1) {
-        reading.refusal = "the block has layout version 1, written by an older Skyrelay: use the "
-                          "skyrelay-aifile that came with it, or a newer Skyrelay";
-        return reading;
-    }
     if (header[1] < RelayStatsVersion) {
-        reading.refusal = "the block has layout version " + Number(header[1]) + ", not " +
-                          Number(RelayStatsVersion) + " or later";
+        reading.refusal = "the block has layout version " + Number(header[1]) +
+                          ", written by an older Skyrelay: use the skyrelay-aifile that came with "
+                          "it, or a newer Skyrelay";
         return reading;
     }
     if (header[2] < RelayStatsSize) {
@@ -234,83 +177,343 @@ RelayStatsReading ReadRelayStats(const std::uint8_t* bytes, std::size_t size) {
     return reading;
 }
 
-std::string DiagnoseRelay(const RelayStatsContext& context) {
-    const RelayStats* stats = context.stats;
-    const std::uint64_t now = context.nowMs;
-    if (stats == nullptr || stats->running == 0 || !context.processRunning)
-        return "Skyrelay is not running: start it, then look again.";
-    if (stats->simDetected == 0) {
-        // From the fourth failure on, each one stops the search (CountLinkFailure).
-        if (stats->linkFailureCount >= 3)
-            return "The simulator is not found, and the link to it failed " +
-                   Number(stats->linkFailureCount) +
-                   " times: Skyrelay stops looking for it at the next failure, if it has not "
-                   "already: restart the simulator, then Skyrelay.";
-        return "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay "
-               "looks for it every 2 s.";
+namespace {
+
+const DiagnosisKind* Kind(const char* id) {
+    for (const DiagnosisKind& kind : Kinds)
+        if (std::strcmp(kind.id, id) == 0)
+            return &kind;
+    return nullptr;
+}
+
+// The longest an aircraft's exchange waits: every send timed out, with the pauses.
+std::string LongestWait() {
+    return Seconds(std::uint64_t{SendAttempts} * (SendTimeoutMs + SendRetryPauseMs));
+}
+
+const char* LinkStateName(std::uint8_t state) {
+    switch (state) {
+    case RelayLinkNeverFound:
+        return "never found";
+    case RelayLinkOpen:
+        return "open";
+    case RelayLinkFailing:
+        return "failing";
+    case RelayLinkStopped:
+        return "stopped looking";
+    default:
+        return "unknown";
     }
-    const bool automatic = stats->usingSquawkBox != 0 && stats->manualConnectOnly == 0;
-    if (stats->inSession == 0) {
-        // Multiplayer connect is grayed in automatic mode, and after a join made from it.
-        if (stats->lastEnding != 0) {
-            std::string sentence = std::string("Not in a session: it ended (") +
-                                   EndingText(stats->lastEnding) +
-                                   ") and Skyrelay does not join again by itself";
-            if (automatic)
-                return sentence + ", and Multiplayer connect is grayed in automatic mode: restart "
-                                  "Skyrelay, or turn \"Manual connect only\" on and choose "
-                                  "Multiplayer connect > TCP/IP.";
-            return sentence + ": choose Multiplayer connect > TCP/IP or IPX/SPX, or restart "
-                              "Skyrelay if they are grayed.";
+}
+
+const char* SessionStateName(std::uint8_t state) {
+    switch (state) {
+    case RelaySessionNone:
+        return "none";
+    case RelaySessionAttempting:
+        return "attempting";
+    case RelaySessionJoined:
+        return "joined";
+    case RelaySessionEnded:
+        return "ended";
+    default:
+        return "unknown";
+    }
+}
+
+// The facts behind a sentence, codes included, ages on the relay's clock.
+std::string FactsLine(const RelayStats& s, std::uint64_t updateAgeMs) {
+    auto age = [&](std::uint64_t then) {
+        return then == 0 ? std::string("never")
+                         : Number(SecondsSince(then, s.lastUpdateMs)) + " s before it";
+    };
+    std::string line = "Block of process " + Number(s.processId) + " updated " +
+                       Number(updateAgeMs / 1000) + " s ago. Link: " + LinkStateName(s.linkState) +
+                       ", since " + age(s.linkSinceMs);
+    if (s.linkLastResult != 0)
+        line += std::string("; last failure ") +
+                SimLinkResultName(static_cast<SimLinkResult>(s.linkLastResult)) + " (result " +
+                std::to_string(s.linkLastResult) + ", system error " +
+                Number(s.linkLastSystemError) + "), " + age(s.linkLastFailureMs);
+    line += "; last good exchange " + age(s.lastExchangeOkMs) +
+            ". Session: " + SessionStateName(s.sessionState) + ", since " + age(s.sessionSinceMs);
+    if (s.sessionState == RelaySessionEnded)
+        line += ", ending type " + Number(s.sessionEnding);
+    line += ". Timers:";
+    if ((s.timersRunning & RelayTimerDetection) != 0)
+        line += " detection";
+    if ((s.timersRunning & RelayTimerAutoConnect) != 0)
+        line += " automatic-connection";
+    if ((s.timersRunning & RelayTimerPump) != 0)
+        line += " pump";
+    if ((s.timersRunning & (RelayTimerDetection | RelayTimerAutoConnect | RelayTimerPump)) == 0)
+        line += " none";
+    line += ". UsingSB=" + std::to_string(s.usingSquawkBoxRaw) +
+            ", ManualConnect=" + std::to_string(s.manualConnectOnlyRaw) + ".";
+    if (s.recentPublications != 0) {
+        line += " Last publications (aircraft/stored/slow/full/other):";
+        for (std::uint32_t i = 0; i < s.recentPublications && i < RelayRecentPublications; ++i) {
+            const RelayPublication& p = s.recent[i];
+            line += " " + Number(p.aircraft) + "/" + Number(p.accepted) + "/" +
+                    Number(p.droppedSlow) + "/" + Number(p.droppedTableFull) + "/" +
+                    Number(p.droppedOther);
         }
-        if (automatic)
-            return "Not in a session: automatic mode tries the session on this machine every 6 s "
-                   "(" +
-                   Number(stats->attemptsTcp + stats->attemptsIpx) +
-                   " attempts so far, none joined): is a multiplayer session running in FS2002?";
-        std::string sentence = "Not in a session: manual mode needs a Multiplayer connect command "
-                               "(Multiplayer connect > TCP/IP or IPX/SPX)";
-        if (stats->usingSquawkBox == 0)
-            sentence += "; automatic connection needs \"Using SquawkBox\" on and \"Manual connect "
-                        "only\" off";
-        return sentence + ".";
+        line += ".";
     }
-    // While the simulator refuses the last entries the relay takes nothing from the session, so
-    // a silence then is the exchanges' doing.
-    const bool exchangesFail = stats->lastExchangeResult != 0;
-    std::uint64_t heard = stats->positionMessages != 0 ? stats->lastMessageMs : stats->lastJoinMs;
-    if (stats->positionMessages == 0 ||
-        (!exchangesFail && SecondsSince(heard, now) * 1000 >= SilenceMs))
-        return "Connected, but nothing heard for " + Number(SecondsSince(heard, now)) +
-               " s: is a multiplayer session running on this machine, with other pilots in it?";
-    if (stats->positionsRecorded == 0)
-        return Number(stats->positionMessages) +
-               " position messages heard, all dropped: " + BiggestDropReason(*stats) + ".";
-    if (exchangesFail)
-        return ExchangeFailure(*stats);
-    std::string published = stats->lastPublishMs == 0
-                                ? "not published yet"
-                                : "last published " + Ago(stats->lastPublishMs, now);
-    return "All is well: " + Number(stats->aircraftInTable) + " aircraft, " + published + ".";
+    return line;
+}
+
+// What a user does to join when Skyrelay does not by itself, with the options as they are.
+std::string JoinByHand(const RelayStats& s) {
+    if (s.usingSquawkBoxRaw != 0 && s.manualConnectOnlyRaw == 0)
+        return "Multiplayer connect is grayed while \"Using SquawkBox\" is on and \"Manual "
+               "connect only\" off: turn \"Manual connect only\" on, then choose Multiplayer "
+               "connect > TCP/IP, or restart Skyrelay";
+    return "choose Multiplayer connect > TCP/IP or IPX/SPX (if they are grayed, restart Skyrelay)";
+}
+
+// Why no attempt to join is scheduled, from the options' raw values and the timers.
+std::string NoAttemptReason(const RelayStats& s) {
+    if (s.usingSquawkBoxRaw != 0 && s.usingSquawkBoxRaw != 1)
+        return "UsingSB is " + std::to_string(s.usingSquawkBoxRaw) +
+               " in Skyrelay.ini, and only 1 turns automatic connection on";
+    if (s.usingSquawkBoxRaw == 0)
+        return "\"Using SquawkBox\" is off";
+    if (s.manualConnectOnlyRaw != 0)
+        return s.manualConnectOnlyRaw == 1
+                   ? std::string("\"Manual connect only\" is on")
+                   : "ManualConnect is " + std::to_string(s.manualConnectOnlyRaw) +
+                         " in Skyrelay.ini, which counts as \"Manual connect only\" on";
+    return "its automatic attempts were stopped (a Multiplayer connect command stops them) and "
+           "nothing starts them again";
+}
+
+} // namespace
+
+std::string RefusedSentence(const std::string& refusal) {
+    return "Skyrelay's counters cannot be read: " + refusal + ".";
+}
+
+Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs,
+                   SimulatorWindow window) {
+    Diagnosis d;
+    auto say = [&](const char* id, std::string sentence, std::vector<Claim> claims) {
+        d.kind = Kind(id);
+        d.sentence = std::move(sentence);
+        d.claims = std::move(claims);
+        return d;
+    };
+    if (stats == nullptr || stats->running == 0 || !live) {
+        if (stats != nullptr)
+            d.detail = stats->running == 0
+                           ? "Process " + Number(stats->processId) + " exited."
+                           : "The block was left by process " + Number(stats->processId) +
+                                 ", which no longer runs.";
+        return say("not-running", "Skyrelay is not running: start it, then look again.",
+                   {{ClaimKind::RelayNotRunning}});
+    }
+    const RelayStats& s = *stats;
+    d.detail = FactsLine(s, updateAgeMs);
+    // Ages on the relay's own clock, up to its last update of the block.
+    auto age = [&](std::uint64_t then) { return SecondsSince(then, s.lastUpdateMs); };
+    const bool looking = (s.timersRunning & RelayTimerDetection) != 0;
+    const Claim lookingClaim{looking ? ClaimKind::LookingForSimulator
+                                     : ClaimKind::NotLookingForSimulator};
+    const auto result = static_cast<SimLinkResult>(s.linkLastResult);
+    const bool denied =
+        result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
+
+    if (s.waitSinceMs != 0) {
+        // Nothing updates the block while the relay waits: the reader's clock tells how long.
+        std::string waited =
+            Number((SecondsSince(s.waitSinceMs, s.lastUpdateMs) * 1000 + updateAgeMs) / 1000);
+        std::string what =
+            s.waitOf == 0 ? std::string("while it connects to it")
+                          : "for aircraft " + Number(s.waitAircraft) + " of " + Number(s.waitOf);
+        return say("sim-waiting",
+                   "Skyrelay is waiting for FS2002 to answer " + what + " (" + waited +
+                       " s so far; it waits up to " + LongestWait() +
+                       " each time): is FS2002 loading a flight, showing a dialog, or hung?",
+                   {{ClaimKind::WaitingForSimulator, s.waitAircraft, s.waitOf}});
+    }
+
+    if (s.linkState == RelayLinkNeverFound || s.linkState == RelayLinkStopped) {
+        const std::string then = looking ? "." : ", then restart Skyrelay, which no longer looks.";
+        if (denied)
+            return say("sim-rights",
+                       "FS2002 is there, but Skyrelay and FS2002 do not run with the same rights "
+                       "(one of them as administrator), so FS2002 refuses Skyrelay: start both "
+                       "the same way" +
+                           then,
+                       {{ClaimKind::SimulatorNotFound}, {ClaimKind::RightsDiffer}, lookingClaim});
+        if (result == SimLinkResult::BadReply)
+            return say(
+                "sim-rights",
+                "FS2002's IPC module answers but cannot read Skyrelay's requests, as "
+                "when Skyrelay and FS2002 do not run with the same rights (one of them "
+                "as administrator): start both the same way" +
+                    then,
+                {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorRefuses}, lookingClaim});
+        if (!looking)
+            return say(
+                "sim-stopped",
+                std::string("Skyrelay has stopped looking for the simulator") +
+                    (s.linkState == RelayLinkStopped ? " after its link failed 4 times" : "") +
+                    ": start FS2002 with its IPC module, then restart Skyrelay.",
+                {{ClaimKind::SimulatorNotFound}, lookingClaim});
+        if (result == SimLinkResult::NoAnswer || result == SimLinkResult::SendError)
+            return say(
+                "sim-no-answer",
+                "FS2002 does not answer when Skyrelay connects to it; Skyrelay tries again "
+                "every 2 s: is FS2002 loading a flight, showing a dialog, or hung?",
+                {{ClaimKind::SimulatorNotFound}, {ClaimKind::SimulatorNotAnswering}, lookingClaim});
+        return say("sim-not-found",
+                   "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay "
+                   "looks for it every 2 s.",
+                   {{ClaimKind::SimulatorNotFound}, lookingClaim});
+    }
+
+    if (s.linkState == RelayLinkFailing) {
+        const std::string failing = Number(age(s.linkSinceMs));
+        if (denied)
+            return say("sim-rights",
+                       "Skyrelay and FS2002 do not run with the same rights (one of them as "
+                       "administrator), so FS2002 refuses the traffic: start both the same way.",
+                       {{ClaimKind::RightsDiffer}});
+        if (result == SimLinkResult::SendError &&
+            s.linkLastSystemError == ErrorInvalidWindowHandle) {
+            if (window == SimulatorWindow::Present)
+                return say("sim-window-gone",
+                           "Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 "
+                           "runs now, so it was started again after Skyrelay found it: restart "
+                           "Skyrelay.",
+                           {{ClaimKind::WindowGone}, {ClaimKind::SimulatorWindowNow, 1}});
+            if (window == SimulatorWindow::Absent)
+                return say("sim-window-gone",
+                           "Traffic stops: the FS2002 window Skyrelay found is gone, and no FS2002 "
+                           "runs now, so it was closed or it crashed: start FS2002, then restart "
+                           "Skyrelay.",
+                           {{ClaimKind::WindowGone}, {ClaimKind::SimulatorWindowNow, 0}});
+            return say(
+                "sim-window-gone",
+                "Traffic stops: the FS2002 window Skyrelay found is gone (FS2002 was closed, "
+                "crashed or started again): restart Skyrelay once FS2002 runs.",
+                {{ClaimKind::WindowGone}});
+        }
+        if (result == SimLinkResult::NoAnswer || result == SimLinkResult::SendError)
+            return say("sim-no-answer",
+                       "FS2002 does not answer: the traffic has waited for it for " + failing +
+                           " s, and each aircraft waits up to " + LongestWait() +
+                           ": is FS2002 loading a flight, showing a dialog, or hung?",
+                       {{ClaimKind::SimulatorNotAnswering}});
+        return say("sim-refuses",
+                   "The simulator refuses the traffic: its answers have been wrong for " + failing +
+                       " s: restart FS2002, then Skyrelay.",
+                   {{ClaimKind::SimulatorRefuses}});
+    }
+
+    if (s.sessionState == RelaySessionAttempting)
+        return say("session-attempting",
+                   "Skyrelay is trying to join a session now (for " +
+                       Number(age(s.sessionSinceMs) + updateAgeMs / 1000) + " s).",
+                   {{ClaimKind::AttemptRunning}});
+
+    if (s.sessionState != RelaySessionJoined) {
+        const bool automaticOptions = s.usingSquawkBoxRaw == 1 && s.manualConnectOnlyRaw == 0;
+        const bool autoRuns = (s.timersRunning & RelayTimerAutoConnect) != 0;
+        const bool autoSoon = looking && automaticOptions && s.connected == 0;
+        const std::uint32_t attempts = s.attemptsTcp + s.attemptsIpx;
+        if (s.sessionState == RelaySessionEnded) {
+            std::string ended = "The session ended " + Number(age(s.sessionSinceMs)) + " s ago (" +
+                                EndingText(s.sessionEnding) + ")";
+            if (autoRuns || autoSoon)
+                return say(
+                    "session-ended", ended + "; automatic attempts to join again run.",
+                    {{ClaimKind::SessionEnded, s.sessionEnding}, {ClaimKind::AutomaticAttempts}});
+            return say(
+                "session-ended",
+                ended + " and Skyrelay does not join again by itself: " + JoinByHand(s) + ".",
+                {{ClaimKind::SessionEnded, s.sessionEnding}, {ClaimKind::NoAutomaticAttempts}});
+        }
+        if (autoRuns || autoSoon)
+            return say("session-auto",
+                       std::string("Not in a session: Skyrelay tries to join by itself ") +
+                           (autoRuns ? "every 6 s" : "within 2 s, then every 6 s") + " (" +
+                           Number(attempts) +
+                           " attempts so far, none joined): is a multiplayer "
+                           "session running in FS2002 on this machine?",
+                       {{ClaimKind::NotInSession}, {ClaimKind::AutomaticAttempts}});
+        return say("session-manual",
+                   "Not in a session, and Skyrelay makes no attempt to join by itself: " +
+                       NoAttemptReason(s) + ": " + JoinByHand(s) + ".",
+                   {{ClaimKind::NotInSession}, {ClaimKind::NoAutomaticAttempts}});
+    }
+
+    const std::uint64_t heard =
+        s.lastPositionMs > s.sessionSinceMs ? s.lastPositionMs : s.sessionSinceMs;
+    if ((s.lastUpdateMs > heard ? s.lastUpdateMs - heard : 0) >= SilenceMs)
+        return say("silent",
+                   "In the session, but nothing heard for " + Number(age(heard)) +
+                       " s: are other pilots in it, and flying?",
+                   {{ClaimKind::InSession},
+                    {ClaimKind::SilentFor, static_cast<std::int64_t>(age(heard))}});
+
+    // Judged from the recent publications of this session, not from the totals since the start.
+    std::uint64_t accepted = 0, slow = 0, full = 0, other = 0;
+    std::uint32_t kept = 0;
+    while (kept < s.recentPublications && kept < RelayRecentPublications &&
+           s.recent[kept].atMs >= s.sessionSinceMs)
+        ++kept;
+    for (std::uint32_t i = 0; i < kept; ++i) {
+        accepted += s.recent[i].accepted;
+        slow += s.recent[i].droppedSlow;
+        full += s.recent[i].droppedTableFull;
+        other += s.recent[i].droppedOther;
+    }
+    if (kept != 0 && accepted == 0 && slow + full + other != 0 && s.recent[0].aircraft == 0) {
+        std::int64_t reason = slow >= full && slow >= other ? 0 : full >= other ? 1 : 2;
+        const char* why[] = {
+            "they all came from aircraft at 30 knots or less, taxiing or parked",
+            "the table of 30 aircraft is full",
+            "they were too short, had no sender name, or carried the user's own name "
+            "(PLAYER_NAME in FS2002.cfg)",
+        };
+        return say("all-dropped",
+                   "Position messages are heard, but none of them is shown: " +
+                       std::string(why[reason]) + ".",
+                   {{ClaimKind::InSession}, {ClaimKind::NoneShown, reason}});
+    }
+    if (s.aifileView == 0)
+        return say("no-view",
+                   "Aircraft go to FS2002, but readers get no picture: Skyrelay has no view of "
+                   "the \"AIFile\" block (another program may have made it first, too small): "
+                   "close that program, then restart Skyrelay.",
+                   {{ClaimKind::InSession}, {ClaimKind::NoPictureView}});
+    if (kept == 0)
+        return say("all-well",
+                   "All is well so far: in the session, and the first picture follows within "
+                   "seconds.",
+                   {{ClaimKind::InSession}});
+    return say("all-well",
+               "All is well: " + Number(s.recent[0].aircraft) + " aircraft in the last picture, " +
+                   "published " + Number(age(s.recent[0].atMs)) + " s ago.",
+               {{ClaimKind::InSession}, {ClaimKind::Published, s.recent[0].aircraft}});
+}
+
+Diagnosis Diagnose(const RelayStatsContext& context) {
+    const RelayStats* stats = context.stats;
+    std::uint64_t updateAge = stats != nullptr && context.nowMs > stats->lastUpdateMs
+                                  ? context.nowMs - stats->lastUpdateMs
+                                  : 0;
+    return Diagnose(stats, context.processRunning, updateAge, context.simulatorWindow);
+}
+
+std::string DiagnoseRelay(const RelayStatsContext& context) {
+    return Diagnose(context).sentence;
 }
 
 std::string DiagnosisDetail(const RelayStatsContext& context) {
-    const RelayStats* stats = context.stats;
-    if (stats == nullptr || stats->running == 0 || !context.processRunning ||
-        stats->simDetected == 0 || stats->lastExchangeResult != 0)
-        return "";
-    std::uint32_t failed = FailedExchanges(*stats);
-    std::string trouble;
-    if (stats->linkFailureCount != 0)
-        trouble = "the link to the simulator failed " +
-                  (stats->linkFailureCount == 1 ? std::string("once")
-                                                : Number(stats->linkFailureCount) + " times");
-    if (failed != 0) {
-        trouble += (trouble.empty() ? "" : "; ") + Count(failed, "exchange") + " with it failed";
-        if (stats->lastSendError != 0)
-            trouble += " (the last failed send: system error " + Number(stats->lastSendError) + ")";
-    }
-    return trouble.empty() ? "" : "Earlier " + trouble + "; it works now.";
+    return Diagnose(context).detail;
 }
 
 std::string RenderRelayStats(const RelayStats& s, std::uint64_t now) {
@@ -403,6 +606,21 @@ std::string RenderRelayStatsJson(const RelayStatsContext& context) {
         {"namesHeard", s.namesHeard},
         {"publications", s.publications},
         {"exchangesOk", s.exchangesOk},
+        {"linkState", s.linkState},
+        {"aifileView", s.aifileView},
+        {"timersRunning", s.timersRunning},
+        {"sessionState", s.sessionState},
+        {"linkSinceMs", s.linkSinceMs},
+        {"linkLastSystemError", s.linkLastSystemError},
+        {"linkLastFailureMs", s.linkLastFailureMs},
+        {"lastExchangeOkMs", s.lastExchangeOkMs},
+        {"waitSinceMs", s.waitSinceMs},
+        {"waitAircraft", s.waitAircraft},
+        {"waitOf", s.waitOf},
+        {"sessionSinceMs", s.sessionSinceMs},
+        {"sessionEnding", s.sessionEnding},
+        {"recentPublications", s.recentPublications},
+        {"lastPositionMs", s.lastPositionMs},
     };
     out += "{\"nowMs\":" + Number(context.nowMs);
     for (const Field& field : fields)
@@ -410,6 +628,17 @@ std::string RenderRelayStatsJson(const RelayStatsContext& context) {
     out += ",\"exchangesFailed\":[";
     for (std::size_t code = 0; code < RelayStatsResultCodes; ++code)
         out += (code == 0 ? "" : ",") + Number(s.exchangesFailed[code]);
+    out += "],\"linkLastResult\":" + std::to_string(s.linkLastResult) +
+           ",\"usingSquawkBoxRaw\":" + std::to_string(s.usingSquawkBoxRaw) +
+           ",\"manualConnectOnlyRaw\":" + std::to_string(s.manualConnectOnlyRaw) + ",\"recent\":[";
+    for (std::size_t i = 0; i < RelayRecentPublications; ++i) {
+        const RelayPublication& p = s.recent[i];
+        out += std::string(i == 0 ? "" : ",") + "{\"atMs\":" + Number(p.atMs) +
+               ",\"aircraft\":" + Number(p.aircraft) + ",\"accepted\":" + Number(p.accepted) +
+               ",\"droppedSlow\":" + Number(p.droppedSlow) +
+               ",\"droppedTableFull\":" + Number(p.droppedTableFull) +
+               ",\"droppedOther\":" + Number(p.droppedOther) + "}";
+    }
     out += "],\"lastExchangeResult\":" + std::to_string(s.lastExchangeResult) +
            ",\"sequence\":" + Number(s.sequence) + ",\"lastSendError\":" + Number(s.lastSendError) +
            "}}";

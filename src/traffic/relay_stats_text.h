@@ -36,29 +36,6 @@ inline constexpr int RelayStatsCopyAttempts = 5;
 bool CopyRelayStats(const void* view, std::size_t viewSize, std::vector<std::uint8_t>& bytes,
                     std::string* refusal, void (*pause)() = nullptr);
 
-// What a reader knows besides the block.
-struct RelayStatsContext {
-    const RelayStats* stats = nullptr; // null when there is no block
-    bool processRunning = false;       // the block's process still exists
-    std::uint64_t nowMs = 0;           // the reader's monotonic clock, the relay's time base
-};
-
-// The sentence naming the first thing wrong now, in the order a user would check: the relay runs,
-// the simulator is found, the relay is in a session, it hears position messages, it keeps some of
-// them, the simulator takes them; or all is well.
-std::string DiagnoseRelay(const RelayStatsContext& context);
-
-// A line on trouble that has passed (link failures, failed exchanges, while the exchanges
-// succeed now), or "" when there is none or the sentence is about it.
-std::string DiagnosisDetail(const RelayStatsContext& context);
-
-// The counters, one topic per line, times as "N s ago".
-std::string RenderRelayStats(const RelayStats& stats, std::uint64_t nowMs);
-
-// One JSON object on one line, without a line end: the sentence and the counters (null when there
-// is no block).
-std::string RenderRelayStatsJson(const RelayStatsContext& context);
-
 // One kind of sentence the diagnosis gives: a stable id and a piece of plain text that every
 // sentence of that kind contains, and no sentence of another kind does.
 struct DiagnosisKind {
@@ -68,3 +45,72 @@ struct DiagnosisKind {
 
 // Every kind of sentence, in the order of the chain the diagnosis follows.
 std::span<const DiagnosisKind> DiagnosisKinds();
+
+// What the reader sees of the world itself: whether a simulator window is there now.
+enum class SimulatorWindow { Unknown, Present, Absent };
+
+// What a reader knows besides the block.
+struct RelayStatsContext {
+    const RelayStats* stats = nullptr; // null when there is no block
+    bool processRunning = false;       // the block's relay is live (its process, its lock)
+    std::uint64_t nowMs = 0;           // the reader's monotonic clock, the relay's time base
+    SimulatorWindow simulatorWindow = SimulatorWindow::Unknown;
+};
+
+// One thing a sentence states as true now; the numbers are the claim's own.
+enum class ClaimKind {
+    RelayNotRunning,        // no live relay
+    SimulatorNotFound,      // the link has never opened
+    LookingForSimulator,    // the detection timer runs
+    NotLookingForSimulator, // it does not
+    RightsDiffer,           // the simulator refuses Skyrelay's messages for its rights
+    WindowGone,             // the window the link found is gone
+    SimulatorWindowNow,     // a: 1 a simulator window is there now, 0 none
+    WaitingForSimulator,    // in an exchange now: a the aircraft, b of how many (0 of 0: handshake)
+    SimulatorNotAnswering,  // the last exchange with it got no answer
+    SimulatorRefuses,       // the last exchange with it got a wrong answer
+    AttemptRunning,         // a join attempt runs now
+    AutomaticAttempts,      // a timer runs that makes join attempts
+    NoAutomaticAttempts,    // none does
+    NotInSession,           // the relay has no player in a session
+    SessionEnded,           // a: the type of the message that ended the last session
+    InSession,              // joined, and no ending heard
+    SilentFor,              // a: seconds without a position message, up to the block's update
+    NoneShown,              // positions heard lately, none kept; a: 0 slow, 1 table full, 2 other
+    NoPictureView,          // the relay has no view of "AIFile"
+    Published,              // a: aircraft in the last picture
+};
+
+struct Claim {
+    ClaimKind kind;
+    std::int64_t a = 0;
+    std::int64_t b = 0;
+};
+
+struct Diagnosis {
+    const DiagnosisKind* kind = nullptr; // one of DiagnosisKinds()
+    std::string sentence;                // plain words, no codes
+    std::string detail;                  // the facts behind it, codes included
+    std::vector<Claim> claims;           // what the sentence states
+};
+
+// The first broken link of the chain simulator -> session -> messages -> aircraft -> publication,
+// from the block's facts alone, the age of its lastUpdateMs on the reader's clock (the only use of
+// that clock) and what the reader sees of the simulator's window. `live`: the block's relay runs.
+Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs,
+                   SimulatorWindow window);
+Diagnosis Diagnose(const RelayStatsContext& context);
+
+// The sentence for a counter block that could not be read, with the reason.
+std::string RefusedSentence(const std::string& refusal);
+
+// Diagnose(context).sentence and .detail.
+std::string DiagnoseRelay(const RelayStatsContext& context);
+std::string DiagnosisDetail(const RelayStatsContext& context);
+
+// The counters, one topic per line, times as "N s ago".
+std::string RenderRelayStats(const RelayStats& stats, std::uint64_t nowMs);
+
+// One JSON object on one line, without a line end: the sentence and the counters (null when there
+// is no block).
+std::string RenderRelayStatsJson(const RelayStatsContext& context);

@@ -214,6 +214,8 @@ HRESULT HandleSessionMessage(const std::uint8_t* message, std::uint32_t size,
 void EndSession() {
     relayState.sessionEnded = 1;
     plat::StopTimer(mainDialog, relayState.pumpTimerId);
+    NoteTimer(PumpTimer, false);
+    NoteSessionEnded(relayStats.lastEnding);
     LeaveSession();
     PublishRelayStats();
 }

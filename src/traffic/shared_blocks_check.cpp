@@ -43,6 +43,24 @@ static_assert(RelayStatsMagic == SKYRELAY_STATS_MAGIC);
 static_assert(RelayStatsVersion == SKYRELAY_STATS_VERSION);
 static_assert(RelayStatsSize == SKYRELAY_STATS_SIZE);
 static_assert(RelayStatsResultCodes == SKYRELAY_STATS_RESULT_CODES);
+static_assert(RelayRecentPublications == SKYRELAY_STATS_RECENT);
+static_assert(RelayLinkNeverFound == SKYRELAY_LINK_NEVER_FOUND &&
+              RelayLinkOpen == SKYRELAY_LINK_OPEN && RelayLinkFailing == SKYRELAY_LINK_FAILING &&
+              RelayLinkStopped == SKYRELAY_LINK_STOPPED);
+static_assert(RelaySessionNone == SKYRELAY_SESSION_NONE &&
+              RelaySessionAttempting == SKYRELAY_SESSION_ATTEMPTING &&
+              RelaySessionJoined == SKYRELAY_SESSION_JOINED &&
+              RelaySessionEnded == SKYRELAY_SESSION_ENDED);
+static_assert(RelayTimerDetection == SKYRELAY_TIMER_DETECTION &&
+              RelayTimerAutoConnect == SKYRELAY_TIMER_AUTO_CONNECT &&
+              RelayTimerPump == SKYRELAY_TIMER_PUMP);
+static_assert(sizeof(RelayPublication) == sizeof(SkyrelayPublication));
+SAME_FIELD(RelayPublication, SkyrelayPublication, atMs);
+SAME_FIELD(RelayPublication, SkyrelayPublication, aircraft);
+SAME_FIELD(RelayPublication, SkyrelayPublication, accepted);
+SAME_FIELD(RelayPublication, SkyrelayPublication, droppedSlow);
+SAME_FIELD(RelayPublication, SkyrelayPublication, droppedTableFull);
+SAME_FIELD(RelayPublication, SkyrelayPublication, droppedOther);
 static_assert(sizeof(RelayStats) == sizeof(SkyrelayStats));
 SAME_FIELD(RelayStats, SkyrelayStats, magic);
 SAME_FIELD(RelayStats, SkyrelayStats, version);
@@ -89,3 +107,25 @@ SAME_FIELD(RelayStats, SkyrelayStats, exchangesFailed);
 SAME_FIELD(RelayStats, SkyrelayStats, lastExchangeResult);
 SAME_FIELD(RelayStats, SkyrelayStats, sequence);
 SAME_FIELD(RelayStats, SkyrelayStats, lastSendError);
+SAME_FIELD(RelayStats, SkyrelayStats, linkState);
+SAME_FIELD(RelayStats, SkyrelayStats, aifileView);
+SAME_FIELD(RelayStats, SkyrelayStats, timersRunning);
+SAME_FIELD(RelayStats, SkyrelayStats, sessionState);
+SAME_FIELD(RelayStats, SkyrelayStats, linkSinceMs);
+SAME_FIELD(RelayStats, SkyrelayStats, linkLastResult);
+SAME_FIELD(RelayStats, SkyrelayStats, linkLastSystemError);
+SAME_FIELD(RelayStats, SkyrelayStats, linkLastFailureMs);
+SAME_FIELD(RelayStats, SkyrelayStats, lastExchangeOkMs);
+SAME_FIELD(RelayStats, SkyrelayStats, waitSinceMs);
+SAME_FIELD(RelayStats, SkyrelayStats, waitAircraft);
+SAME_FIELD(RelayStats, SkyrelayStats, waitOf);
+SAME_FIELD(RelayStats, SkyrelayStats, usingSquawkBoxRaw);
+SAME_FIELD(RelayStats, SkyrelayStats, manualConnectOnlyRaw);
+SAME_FIELD(RelayStats, SkyrelayStats, sessionSinceMs);
+SAME_FIELD(RelayStats, SkyrelayStats, sessionEnding);
+SAME_FIELD(RelayStats, SkyrelayStats, recentPublications);
+SAME_FIELD(RelayStats, SkyrelayStats, lastPositionMs);
+// The recent publications: records checked above, as many, at the same offset.
+static_assert(offsetof(RelayStats, recent) == offsetof(SkyrelayStats, recent) &&
+              std::extent_v<decltype(RelayStats::recent)> ==
+                  std::extent_v<decltype(SkyrelayStats::recent)>);

@@ -64,6 +64,14 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
     stats.lastExchangeResult = -2;
     stats.sequence = 6;
     stats.lastSendError = 5;
+    stats.linkState = RelayLinkFailing;
+    stats.timersRunning = RelayTimerDetection | RelayTimerPump;
+    stats.linkSinceMs = 0x0A0B;
+    stats.waitOf = 30;
+    stats.usingSquawkBoxRaw = 2;
+    stats.lastPositionMs = 0x0C;
+    stats.recent[1].droppedSlow = 0x0D;
+    stats.recent[3].droppedOther = 0x0E;
     const std::vector<std::uint8_t> bytes = Bytes(stats);
     struct Row {
         std::size_t offset;
@@ -71,14 +79,30 @@ TEST(RelayStatsBlock, FieldsSitAtTheirOffsetsLittleEndian) {
         const char* hex;
     };
     const Row rows[] = {
-        {0, 4, "534b5354"},           {4, 4, "02000000"},           {8, 4, "f0000000"},
-        {12, 4, "04030201"},          {16, 8, "8877665544332211"},  {56, 8, "0201000000000000"},
+        {0, 4, "534b5354"},
+        {4, 4, "03000000"},
+        {8, 4, "b0010000"},
+        {12, 4, "04030201"},
+        {16, 8, "8877665544332211"},
+        {56, 8, "0201000000000000"},
         {64, 8, "0100000000000001"}, // running, then the flags, useIpx last
-        {72, 4, "03001e00"},          {76, 4, "16100000"},          {84, 4, "07000000"},
-        {120, 8, "0000000001000000"}, {140, 4, "d0c0b0a0"},         {164 + 11 * 4, 4, "05000000"},
-        {228, 4, "feffffff"},         {232, 8, "0600000005000000"},
+        {72, 4, "03001e00"},
+        {76, 4, "16100000"},
+        {84, 4, "07000000"},
+        {120, 8, "0000000001000000"},
+        {140, 4, "d0c0b0a0"},
+        {164 + 11 * 4, 4, "05000000"},
+        {228, 4, "feffffff"},
+        {232, 8, "0600000005000000"},
+        {240, 4, "02000500"}, // the link failing, detection and pump, no session
+        {244, 8, "0b0a000000000000"},
+        {284, 4, "00001e00"},
+        {288, 4, "02000000"},
+        {312, 8, "0c00000000000000"},
+        {320 + 28 + 16, 4, "0d000000"},
+        {320 + 3 * 28 + 24, 4, "0e000000"},
     };
-    ASSERT_EQ(bytes.size(), 240u);
+    ASSERT_EQ(bytes.size(), 432u);
     for (const Row& row : rows)
         EXPECT_EQ(Hex(bytes, row.offset, row.size), row.hex) << "offset " << row.offset;
 }
@@ -97,18 +121,17 @@ TEST(RelayStatsBlock, ReaderRefusesWhatItDoesNotUnderstandAndNeverReadsPastTheBy
         const char* refusal; // "" when the block is read
     };
     const Row rows[] = {
-        {RelayStatsMagic, 2, 240, 240, ""},
-        {RelayStatsMagic, 3, 300, 240, ""}, // a later, longer block, copied as far as known
-        {RelayStatsMagic, 2, 300, 300, ""},
-        {RelayStatsMagic, 2, 240, 11, "the block is 11 bytes, too small for its header"},
-        {0x54534B54, 2, 240, 240,
+        {RelayStatsMagic, 3, 432, 432, ""},
+        {RelayStatsMagic, 4, 500, 432, ""}, // a later, longer block, copied as far as known
+        {RelayStatsMagic, 3, 500, 500, ""},
+        {RelayStatsMagic, 3, 432, 11, "the block is 11 bytes, too small for its header"},
+        {0x54534B54, 3, 432, 432,
          "the block does not start with the magic number of Skyrelay's counters"},
-        {RelayStatsMagic, 1, 240, 240,
-         "the block has layout version 1, written by an older Skyrelay: use the skyrelay-aifile "
+        {RelayStatsMagic, 2, 240, 432,
+         "the block has layout version 2, written by an older Skyrelay: use the skyrelay-aifile "
          "that came with it, or a newer Skyrelay"},
-        {RelayStatsMagic, 0, 240, 240, "the block has layout version 0, not 2 or later"},
-        {RelayStatsMagic, 2, 239, 240, "the block says it is 239 bytes, smaller than 240"},
-        {RelayStatsMagic, 2, 240, 239, "only 239 bytes of the block can be read, fewer than 240"},
+        {RelayStatsMagic, 3, 431, 432, "the block says it is 431 bytes, smaller than 432"},
+        {RelayStatsMagic, 3, 432, 431, "only 431 bytes of the block can be read, fewer than 432"},
     };
     for (const Row& row : rows) {
         RelayStats stats = good;
@@ -155,163 +178,6 @@ RelayStats WorkingRelay() {
     s.publications = 6;
     s.exchangesOk = 6;
     return s;
-}
-
-TEST(RelayStatsBlock, DiagnosisNamesTheFirstBrokenLinkOfTheChain) {
-    struct Row {
-        const char* what;
-        bool block;
-        bool processRunning;
-        void (*change)(RelayStats&);
-        const char* sentence;
-    };
-    const Row rows[] = {
-        {"no block", false, false, [](RelayStats&) {},
-         "Skyrelay is not running: start it, then look again."},
-        {"exited", true, true, [](RelayStats& s) { s.running = 0; },
-         "Skyrelay is not running: start it, then look again."},
-        {"process gone", true, false, [](RelayStats&) {},
-         "Skyrelay is not running: start it, then look again."},
-        {"link stopped", true, true,
-         [](RelayStats& s) {
-             s.simDetected = 0;
-             s.inSession = 0;
-             s.linkFailureCount = 3;
-         },
-         "The simulator is not found, and the link to it failed 3 times: Skyrelay stops looking "
-         "for it at the next failure, if it has not already: restart the simulator, then "
-         "Skyrelay."},
-        {"healed while traffic flows", true, true,
-         [](RelayStats& s) {
-             s.linkFailureCount = 3;
-             s.exchangesFailed[12] = 3;
-             s.lastSendError = 1460;
-         },
-         "All is well: 1 aircraft, last published 3 s ago.\nEarlier the link to the simulator "
-         "failed 3 times; 3 exchanges with it failed (the last failed send: system error 1460); "
-         "it works now."},
-        {"no simulator", true, true,
-         [](RelayStats& s) {
-             s.simDetected = 0;
-             s.inSession = 0;
-         },
-         "The simulator is not found: is FS2002 running, with its IPC module? Skyrelay looks for "
-         "it every 2 s."},
-        {"automatic, no session", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.attemptsIpx = 2;
-             s.attemptsTcp = 3;
-         },
-         "Not in a session: automatic mode tries the session on this machine every 6 s (5 "
-         "attempts so far, none joined): is a multiplayer session running in FS2002?"},
-        {"manual", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.manualConnectOnly = 1;
-         },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
-         "TCP/IP or IPX/SPX)."},
-        {"no SquawkBox", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.usingSquawkBox = 0;
-         },
-         "Not in a session: manual mode needs a Multiplayer connect command (Multiplayer connect > "
-         "TCP/IP or IPX/SPX); automatic connection needs \"Using SquawkBox\" on and \"Manual "
-         "connect "
-         "only\" off."},
-        {"session ended, manual", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.manualConnectOnly = 1;
-             s.lastEnding = 4118;
-         },
-         "Not in a session: it ended (the simulator ended its multiplayer session) and Skyrelay "
-         "does not join again by itself: choose Multiplayer connect > TCP/IP or IPX/SPX, or "
-         "restart Skyrelay if they are grayed."},
-        {"session ended, automatic", true, true,
-         [](RelayStats& s) {
-             s.inSession = 0;
-             s.lastEnding = 49;
-         },
-         "Not in a session: it ended (the session was lost) and Skyrelay does not join again by "
-         "itself, and Multiplayer connect is grayed in automatic mode: restart Skyrelay, or turn "
-         "\"Manual connect only\" on and choose Multiplayer connect > TCP/IP."},
-        {"nothing heard", true, true,
-         [](RelayStats& s) {
-             s.positionMessages = 0;
-             s.lastMessageMs = 0;
-         },
-         "Connected, but nothing heard for 70 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"silent since", true, true, [](RelayStats& s) { s.lastMessageMs = 85000; },
-         "Connected, but nothing heard for 15 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"silent exactly 10 s", true, true, [](RelayStats& s) { s.lastMessageMs = 90000; },
-         "Connected, but nothing heard for 10 s: is a multiplayer session running on this "
-         "machine, with other pilots in it?"},
-        {"all slow", true, true, [](RelayStats& s) { s.positionsRecorded = 0; },
-         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
-         "aircraft taxiing or parked do not appear."},
-        {"all own", true, true,
-         [](RelayStats& s) {
-             s.positionsRecorded = 0;
-             s.droppedOwnName = 40;
-         },
-         "50 position messages heard, all dropped: they carry the user's own name (PLAYER_NAME in "
-         "FS2002.cfg), and the user's own aircraft is not shown."},
-        {"two reasons tied: the first listed", true, true,
-         [](RelayStats& s) {
-             s.positionsRecorded = 0;
-             s.droppedOwnName = 10;
-         },
-         "50 position messages heard, all dropped: aircraft at 30 knots or less are not shown, so "
-         "aircraft taxiing or parked do not appear."},
-        // The relay takes nothing from the session while the simulator refuses: the silence
-        // since is not the sentence.
-        {"simulator started again", true, true,
-         [](RelayStats& s) {
-             s.lastMessageMs = 60000;
-             s.exchangesFailed[12] = 5;
-             s.lastExchangeResult = 12;
-             s.lastSendError = 1400;
-         },
-         "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old "
-         "window: restart Skyrelay."},
-        {"access denied", true, true,
-         [](RelayStats& s) {
-             s.lastExchangeResult = 12;
-             s.lastSendError = 5;
-         },
-         "Skyrelay and FS2002 run with different rights (one as administrator): start both the "
-         "same way."},
-        {"timed out", true, true,
-         [](RelayStats& s) {
-             s.lastExchangeResult = 12;
-             s.lastSendError = 1460;
-         },
-         "FS2002 does not answer: the last exchange timed out, and Skyrelay waits up to 18.9 s "
-         "for each aircraft (9 sends of up to 2 s): is FS2002 loading a flight, showing a dialog, "
-         "or hung?"},
-        {"refused", true, true,
-         [](RelayStats& s) {
-             s.exchangesFailed[13] = 2;
-             s.lastExchangeResult = 13;
-         },
-         "The simulator refuses the traffic: the last exchange failed with BadReply (result 13)."},
-        {"well", true, true, [](RelayStats&) {},
-         "All is well: 1 aircraft, last published 3 s ago."},
-    };
-    for (const Row& row : rows) {
-        RelayStats stats = WorkingRelay();
-        row.change(stats);
-        RelayStatsContext context{row.block ? &stats : nullptr, row.processRunning, 100000};
-        std::string said = DiagnoseRelay(context);
-        if (std::string detail = DiagnosisDetail(context); !detail.empty())
-            said += "\n" + detail;
-        EXPECT_EQ(said, row.sentence) << row.what;
-    }
 }
 
 // The whole program on the fake backend: the simulator found, two automatic attempts without a

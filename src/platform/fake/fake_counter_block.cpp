@@ -41,6 +41,10 @@ void FailCounterBlock(bool fail) {
     State().fail = fail;
 }
 
+void LeaveCounterBlock(const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    State().byName[name] = std::make_shared<std::vector<std::uint8_t>>(bytes);
+}
+
 std::vector<std::uint8_t> CounterBlockBytes(const std::string& name) {
     auto it = State().byName.find(name);
     return it == State().byName.end() ? std::vector<std::uint8_t>{} : *it->second;

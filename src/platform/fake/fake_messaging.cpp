@@ -26,6 +26,8 @@ plat::Window Handle(ModuleWindow* window) {
 
 struct MessagingState {
     std::map<std::string, std::unique_ptr<ModuleWindow>> windows;
+    // Windows removed: kept allocated, so that a handle is never given to a later window.
+    std::vector<std::unique_ptr<ModuleWindow>> closedWindows;
     std::map<std::string, std::uint32_t> messages;
     std::map<std::uint16_t, std::pair<std::string, int>> atoms; // name, reference count
     std::vector<std::uint8_t> offsetSpace = std::vector<std::uint8_t>(OffsetSpaceSize, 0);
@@ -35,6 +37,7 @@ struct MessagingState {
     int silentSends = 0;
     std::uint32_t silentError = ErrorTimeout;
     std::function<void(std::span<std::uint8_t>)> whileAnswering;
+    std::function<void()> whileSending;
     std::vector<unsigned> sleeps;
     std::vector<unsigned> timeoutsWaited;
     std::uint32_t processId = 0x1A2B;
@@ -120,7 +123,11 @@ plat::Window AddWindow(const std::string& className) {
 }
 
 void RemoveWindow(const std::string& className) {
-    State().windows.erase(className);
+    auto found = State().windows.find(className);
+    if (found == State().windows.end())
+        return;
+    State().closedWindows.push_back(std::move(found->second));
+    State().windows.erase(found);
 }
 
 void SetModuleBytes(std::uint32_t offset, const std::vector<std::uint8_t>& bytes) {
@@ -162,6 +169,10 @@ void SilenceModule(int count, std::uint32_t lastError) {
 
 void WhileModuleAnswers(std::function<void(std::span<std::uint8_t>)> action) {
     State().whileAnswering = std::move(action);
+}
+
+void WhileSending(std::function<void()> action) {
+    State().whileSending = std::move(action);
 }
 
 const std::vector<unsigned>& Sleeps() {
@@ -233,6 +244,8 @@ void DeleteGlobalAtom(std::uint16_t atom) {
 int SendWithTimeout(Window window, std::uint32_t message, std::uintptr_t wParam, std::intptr_t,
                     std::uint32_t flags, unsigned timeoutMs, std::uintptr_t* reply) {
     auto& state = fake::State();
+    if (state.whileSending)
+        state.whileSending();
     if (auto failure =
             Enter("SendWithTimeout", std::to_string(message) + " " + std::to_string(wParam) + " " +
                                          std::to_string(flags) + " " + std::to_string(timeoutMs))) {

@@ -22,7 +22,8 @@ inline constexpr std::uint32_t ErrorInvalidWindowHandle = 1400; // ERROR_INVALID
 inline constexpr std::uint32_t ErrorTimeout = 1460;             // ERROR_TIMEOUT
 inline constexpr std::uint32_t ErrorInvalidHandle = 6;          // ERROR_INVALID_HANDLE
 
-// A top-level window of that class appears; the module answers messages sent to it.
+// A top-level window of that class appears; the module answers messages sent to it. A window
+// removed keeps its handle dead: a later window of the class gets another.
 plat::Window AddWindow(const std::string& className);
 void RemoveWindow(const std::string& className);
 
@@ -45,6 +46,8 @@ void SetModuleReply(std::uintptr_t reply);
 void SilenceModule(int count, std::uint32_t lastError = ErrorTimeout);
 // Runs on the whole request area after the module carried out the records, before it answers.
 void WhileModuleAnswers(std::function<void(std::span<std::uint8_t> area)> action);
+// Runs at the start of every send, whatever its outcome: the moment the sender waits.
+void WhileSending(std::function<void()> action);
 
 // What a real system would have waited: each SleepMs, and the time-out of each unanswered send.
 const std::vector<unsigned>& Sleeps();

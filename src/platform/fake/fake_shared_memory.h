@@ -26,6 +26,8 @@ int LiveViews();
 // tests counting the Nth mapping call see only the calls they count.
 // Makes every OpenCounterBlock fail (true) or succeed again (false).
 void FailCounterBlock(bool fail);
+// A counter block of that name that a relay which is gone left behind, holding these bytes.
+void LeaveCounterBlock(const std::string& name, const std::vector<std::uint8_t>& bytes);
 // The bytes of the counter block of that name (kept after its close, as a reader holding it sees
 // them), or empty if none was ever opened.
 std::vector<std::uint8_t> CounterBlockBytes(const std::string& name);
