@@ -14,6 +14,19 @@ void OleInitialize();
 HRESULT ComInitialize();
 void ComUninitialize();
 
+// The one running relay of this user session (on Linux, of this shared memory prefix), claimed for
+// the rest of the process's life: the system lets go of it when the process ends, however it ends,
+// so a relay that was killed or crashed never stops the next start. Returns true when this process
+// holds it (also when the system cannot tell, so that a relay is never kept from starting by a
+// failing lock); false when another running relay holds it, with that relay's process id in
+// *runningRelay where the system says it (0 otherwise).
+bool ClaimRelayInstance(std::uint32_t* runningRelay);
+
+// What a second start does instead of running a relay: on Windows it says nothing and brings the
+// running relay's main window to the front, restored if minimized (its open box, if it shows one);
+// on Linux it writes `line` on stderr.
+void ShowRunningRelay(const char* line);
+
 // CreateEventA(null, automatic reset, not signalled, no name): null on failure.
 Event CreateSessionEvent();
 // SetEvent: used by session providers to signal the relay player's message event.

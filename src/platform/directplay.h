@@ -157,7 +157,8 @@ class IDirectPlayLobby3A {
 namespace plat {
 
 // CoCreateInstance(CLSID_DirectPlay, no aggregation, CLSCTX_ALL, IID_IDirectPlay4A): a new object
-// in *object, or a failure (E_NOINTERFACE when DirectPlay 6 is missing) and null.
+// in *object, or a failure and null. Every form of a missing DirectPlay 6 (the interface missing,
+// its class not registered, its DLL gone while the class is still registered) is E_NOINTERFACE.
 HRESULT CreateDirectPlay(dp::IDirectPlay4A** object);
 
 // DirectPlayLobbyCreateA (null GUID, no aggregation, no data), then QueryInterface for

@@ -18,6 +18,14 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
 // WritePrivateProfileStringA(section, key, value, file): non-zero on success.
 int WriteProfileString(const char* section, const char* key, const char* value, const char* file);
 
+// Why the last WriteProfileString of this thread that failed did, in the system's own words (the
+// text of its error code on Windows, of errno on Linux), without line ends; "" before any failure.
+std::string ProfileWriteError();
+
+// The full path of the file the profile functions keep under `file`: a bare name lives in the
+// platform's settings folder (the Windows folder on Windows).
+std::string ProfileFilePath(const char* file);
+
 // Registry, HKEY_LOCAL_MACHINE only, read only. Zero means success (ERROR_SUCCESS).
 inline constexpr std::uint32_t KeyQueryValue = 0x0001; // KEY_QUERY_VALUE
 inline constexpr std::uint32_t KeyRead = 0x20019;      // KEY_READ

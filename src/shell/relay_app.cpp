@@ -7,6 +7,8 @@
 #include "traffic/relay_stats.h"
 #include "traffic/shared_block.h"
 
+#include <cstdio>
+
 namespace {
 
 // The thread's last error as an HRESULT (HRESULT_FROM_WIN32).
@@ -48,6 +50,16 @@ int CRelayApp::InitInstance() {
 }
 
 int RunRelayApplication() {
+    // A second relay would join the session twice and write every aircraft and "AIFile" twice:
+    // this start goes to the running relay instead, before anything else is started.
+    std::uint32_t runningRelay = 0;
+    if (!plat::ClaimRelayInstance(&runningRelay)) {
+        char line[sizeof RelayAlreadyRunningFormat + 16];
+        std::snprintf(line, sizeof line, RelayAlreadyRunningFormat,
+                      static_cast<unsigned>(runningRelay));
+        plat::ShowRunningRelay(line);
+        return RelayAlreadyRunningStatus;
+    }
     CRelayApp app;
     if (!app.Started()) {
         plat::CloseSessionEvent(sessionEvent);

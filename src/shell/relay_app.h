@@ -30,6 +30,7 @@ class CRelayApp {
     bool started_ = false;
 };
 
-// The whole program: the application object's start, its dialog and its shutdown. Returns the
-// process's exit status: 0, or 1 when the program could not start.
+// The whole program: the claim of the one relay, the application object's start, its dialog and
+// its shutdown. Returns the process's exit status: 0, 1 when the program could not start, or
+// RelayAlreadyRunningStatus when another relay runs.
 int RunRelayApplication();

@@ -7,12 +7,17 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 char simFolder[SimFolderSize] = "";
 
 namespace {
+
+// Whether this process has said that the settings file cannot be written: said once, not at every
+// change.
+bool settingsNotSavedShown = false;
 
 struct SimulatorKey {
     const char* name;
@@ -79,6 +84,31 @@ std::int32_t ReadOption(const char* key) {
     return DecimalValue(text);
 }
 
+// The text of the box for a settings file that cannot be written.
+std::string SettingsNotSavedText(const std::string& path, std::string reason) {
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == ' ' ||
+                               reason.back() == '\r' || reason.back() == '\n'))
+        reason.pop_back();
+    std::string text(std::strlen(SettingsNotSavedFormat) + path.size() + reason.size(), '\0');
+    int length = std::snprintf(text.data(), text.size() + 1, SettingsNotSavedFormat, path.c_str(),
+                               reason.c_str());
+    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return text;
+}
+
+// Writes one key of the settings file at once. The first write that fails is said in a box owned
+// by the main dialog; the change itself holds for this run either way.
+void WriteSetting(const char* key, const char* value) {
+    if (plat::WriteProfileString(SettingsSection, key, value, SettingsFile) != 0 ||
+        settingsNotSavedShown)
+        return;
+    settingsNotSavedShown = true;
+    std::string text =
+        SettingsNotSavedText(plat::ProfileFilePath(SettingsFile), plat::ProfileWriteError());
+    plat::ShowMessageBox(mainDialog, text.c_str(), SettingsNotSavedCaption,
+                         plat::BoxIconExclamation);
+}
+
 } // namespace
 
 void FindSimFolder() {
@@ -132,7 +162,7 @@ void LoadOptions() {
 }
 
 void SaveOption(const char* key, int value) {
-    plat::WriteProfileString(SettingsSection, key, value == 0 ? "0" : "1", SettingsFile);
+    WriteSetting(key, value == 0 ? "0" : "1");
 }
 
 void OnFsPath() {
@@ -144,10 +174,11 @@ void OnFsPath() {
         return;
     }
     SetText(simFolder, sizeof simFolder, chosen.c_str());
-    plat::WriteProfileString(SettingsSection, FsPathKey, simFolder, SettingsFile);
+    WriteSetting(FsPathKey, simFolder);
     plat::SetControlText(mainDialog, PathLineControl, simFolder);
 }
 
 void ResetSettings() {
     std::memset(simFolder, 0, sizeof simFolder);
+    settingsNotSavedShown = false;
 }

@@ -53,7 +53,8 @@ void ReadPlayerName();
 void LoadOptions();
 
 // Writes an option ("UsingSB" or "ManualConnect") into the settings file at once: "0" for 0, "1"
-// otherwise.
+// otherwise. The first write of the process that fails (as does OnFsPath's) shows the
+// settings-not-saved box.
 void SaveOption(const char* key, int value);
 
 // The FS Path command (menu File, command 135): lets the user pick the simulator's folder, stores
@@ -61,5 +62,5 @@ void SaveOption(const char* key, int value);
 // path and a path longer than 199 characters change nothing (the last with a message).
 void OnFsPath();
 
-// Back to the state of a freshly loaded process: simFolder empty.
+// Back to the state of a freshly loaded process: simFolder empty, no failed save said.
 void ResetSettings();

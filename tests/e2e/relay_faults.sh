@@ -8,7 +8,7 @@ set -euo pipefail
 bin="$1"
 shift
 rows=(sim_killed sim_reply0 sim_garble sim_silent aifile_small aifile_large garbage_settings
-    garbage_cfg config_readonly config_missing second_relay shm_full)
+    garbage_cfg config_readonly config_missing settings_folder second_relay shm_full)
 
 if [ $# -eq 0 ]; then
     source "$(dirname "$0")/rows.bash"
@@ -297,14 +297,19 @@ status: FS Detected
 status: Connected to a session"
     fi
     ;;
-config_readonly | config_missing)
-    # A configuration folder the relay cannot write, or one that does not exist: option and folder
-    # changes are taken for this run and the relay works; a failed save shows nothing and leaves
-    # the folder as it was, and a missing folder is made by the first save.
+config_readonly | config_missing | settings_folder)
+    # A configuration folder the relay cannot write, a folder in place of the settings file (which
+    # nobody can write, not even root), or a configuration folder that does not exist: option and
+    # folder changes are taken for this run and the relay works; the first failed save is said
+    # once, with the file and the system's reason, and leaves the folder as it was; a missing
+    # folder is made by the first save.
     prepare_world
     if [ "$row" = config_missing ]; then
         rm -rf "$SKYRELAY_CONFIG_DIR"
         SKYRELAY_CONFIG_DIR="$work/no/such/folder"
+    elif [ "$row" = settings_folder ]; then
+        rm "$SKYRELAY_CONFIG_DIR/Skyrelay.ini"
+        mkdir "$SKYRELAY_CONFIG_DIR/Skyrelay.ini"
     fi
     cp -a "$SKYRELAY_CONFIG_DIR" "$work/config.before" 2>/dev/null || true
     start_sim_as sim
@@ -335,13 +340,30 @@ config_readonly | config_missing)
     wait_bravo_picture
     exit_relay Exit "$bravo_shared"
     chmod u+w "$SKYRELAY_CONFIG_DIR"
-    # No message for a failed save: the same lines as when it works.
-    if [ "$row" = config_readonly ]; then first="path: $fs_dir"; else first="box: Can't find FS2002 PAth"; fi
-    check_status_lines "$first
+    file="$SKYRELAY_CONFIG_DIR/Skyrelay.ini"
+    case "$row" in
+    config_readonly)
+        reason="Read-only file system"
+        if [ "$(id -u)" -ne 0 ]; then reason="Permission denied"; fi
+        first="path: $fs_dir"
+        ;;
+    settings_folder)
+        reason="Is a directory"
+        first="box: Can't find FS2002 PAth"
+        ;;
+    config_missing) first="box: Can't find FS2002 PAth" ;;
+    esac
+    if [ "$row" = config_missing ]; then saved=; else
+        saved="
+box: Skyrelay could not save its settings to $file: $reason. The change holds until Skyrelay exits."
+    fi
+    check_status_lines "$first$saved
 path: $fs_dir
 status: FS Detected
 status: Connected to a session"
-    if [ "$row" = config_readonly ]; then
+    if [ "$row" = settings_folder ]; then
+        [ -d "$file" ] && [ -z "$(ls -A "$file")" ] || fail "the folder Skyrelay.ini was changed"
+    elif [ "$row" = config_readonly ]; then
         diff -r "$SKYRELAY_CONFIG_DIR" "$work/config.before" >/dev/null ||
             fail "the read-only folder was changed"
     else
@@ -351,40 +373,55 @@ FSPath=%s\r' "$fs_dir")" ] || fail "Skyrelay.ini: $(od -c "$SKYRELAY_CONFIG_DIR/
     fi
     ;;
 second_relay)
-    # A second relay beside the first: both join and both write the one "AIFile"; when the relay
-    # that made "AIFile" ends, the other one's picture stays readable by name. The counter block
-    # stays the first relay's: the second runs without one and says so once.
+    # One relay per shared memory prefix. A second start beside a running relay ends at once with
+    # one line and status 3, having started nothing: the first keeps its one player, its counters
+    # and its picture. A relay with another prefix runs beside it. After the first is killed
+    # (SIGKILL, no shutdown at all) the next start runs and relays.
     prepare_world
-    rm -f "$aifile"
     start_connected
     wait_bravo_picture
-    mkfifo "$work/relay2.in"
-    "$bin/skyrelay" --headless <"$work/relay2.in" >"$work/relay2.out" 2>"$work/relay2.err" &
-    relay2_pid=$!
-    pids+=("$relay2_pid")
-    exec 4>"$work/relay2.in"
-    join_tcp relay2
-    [ "$(count_lines "$work/session.out" '^joined: aai \(player [0-9]+, remote\)$')" -eq 2 ] ||
-        fail "the session does not show both relays"
-    sleep 2 # the second relay's pump has run
-    line='skyrelay: no counters in "SkyrelayStats": another Skyrelay that is running uses it'
-    [ "$(grep -cxF -- "$line" "$work/relay2.err")" -eq 1 ] ||
-        fail "the second relay's lines: $(cat "$work/relay2.err")"
+    second_status=0
+    timeout 20 "$bin/skyrelay" --headless </dev/null >"$work/relay2.out" 2>"$work/relay2.err" ||
+        second_status=$?
+    [ "$second_status" -eq 3 ] || fail "the second start ended with status $second_status"
+    [ "$(cat "$work/relay2.err")" = "Skyrelay is already running (process $relay_pid)" ] ||
+        fail "the second start's lines: $(cat "$work/relay2.err")"
+    zero_aifile
+    wait_bravo_picture
+    [ "$(count_lines "$work/session.out" '^joined: aai ')" -eq 1 ] ||
+        fail "the session shows another player of the relay"
     "$bin/skyrelay-aifile" --stats --json >"$work/stats.json"
     python3 - "$work/stats.json" "$relay_pid" <<'EOF' || fail "the counters: $(cat "$work/stats.json")"
 import json, sys
 stats = json.load(open(sys.argv[1]))["stats"]
 sys.exit(0 if (stats["processId"], stats["running"], stats["joins"]) == (int(sys.argv[2]), 1, 1) else 1)
 EOF
-    # The first relay's final copy (header 0) lasts only until the second relay's next tick, so
-    # "AIFile" is not checked at this exit.
-    exit_relay Exit -
-    zero_aifile 2>/dev/null || fail "\"AIFile\" is gone while the second relay runs"
-    wait_bravo_picture
-    relay_pid=$relay2_pid
+    # Another prefix is another world: that relay runs and makes its own "AIFile".
+    mkfifo "$work/other.in"
+    SKYRELAY_SHM_PREFIX="${SKYRELAY_SHM_PREFIX}other-" "$bin/skyrelay" --headless \
+        <"$work/other.in" >"$work/other.out" 2>"$work/other.err" &
+    other_pid=$!
+    pids+=("$other_pid")
+    exec 4>"$work/other.in"
+    deadline=$((SECONDS + 60))
+    until [ -e "/dev/shm/${SKYRELAY_SHM_PREFIX}other-AIFile" ]; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "the other prefix's relay made no \"AIFile\""
+        sleep 0.1
+    done
     printf 'Exit\n' >&4
-    wait_relay_exit
-    [ "$relay_status" -eq 0 ] || fail "the second relay exited with status $relay_status"
+    other_status=0
+    wait "$other_pid" || other_status=$?
+    [ "$other_status" -eq 0 ] || fail "the other prefix's relay ended with status $other_status"
+    if grep -q 'already running' "$work/other.err"; then fail "the other prefix's relay was refused"; fi
+    # Killed: what it leaves behind stops nobody.
+    { kill -KILL "$relay_pid" && wait "$relay_pid"; } 2>/dev/null || true
+    exec 3>&-
+    rm -f "$work/relay.in"
+    start_relay
+    join_tcp relay
+    zero_aifile
+    wait_bravo_picture
+    exit_relay Exit "$bravo_shared"
     ;;
 shm_full)
     # The relay starts with /dev/shm full: neither "AIFile" (the message box of a mapping that

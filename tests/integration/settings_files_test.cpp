@@ -86,8 +86,15 @@ TEST_F(SettingsFiles, DamagedOrOversizedFilesGiveDefaultsAndAreNeverOverwritten)
     fs::resize_file(big, 17u << 20);
     EXPECT_EQ(Read("big.ini"), "dflt");
     EXPECT_EQ(plat::WriteProfileString("Skyrelay", "FSPath", "y", "big.ini"), 0);
+    EXPECT_EQ(plat::ProfileWriteError(), "File too large");
     EXPECT_EQ(fs::file_size(big), 17u << 20);
     EXPECT_EQ(plat::WriteProfileString("Skyrelay", "FSPath", "a\nb", "Skyrelay.ini"), 0);
+    EXPECT_EQ(plat::ProfileWriteError(), "Invalid argument");
+    // Each failure in the system's words, and the file by its full path.
+    fs::create_directory(config / "folder.ini");
+    EXPECT_EQ(plat::WriteProfileString("Skyrelay", "FSPath", "y", "folder.ini"), 0);
+    EXPECT_EQ(plat::ProfileWriteError(), "Is a directory");
+    EXPECT_EQ(plat::ProfileFilePath("folder.ini"), (config / "folder.ini").string());
 }
 
 TEST_F(SettingsFiles, RegistryExportIsReadWithItsTypesEscapesAndAnyCase) {

@@ -474,9 +474,10 @@ TEST_F(RelayShell, ShutdownReleasesInOrderLinkBlockSessionComEvent) {
     }
 }
 
-TEST_F(RelayShell, RunningTheProgramEndsWithStatusZeroOrNonZeroWhenComCannotStart) {
-    // A normal run: the dialog shows and the whole shutdown follows.
+TEST_F(RelayShell, TheProgramsStatusForARunAFailedComStartAndASecondRelay) {
+    // A normal run: the claim first, then the dialog shows and the whole shutdown follows.
     EXPECT_EQ(RunRelayApplication(), 0);
+    EXPECT_EQ(fake::Calls().front(), "ClaimRelayInstance");
     EXPECT_EQ(fake::CallsOf("RunModalDialog"), std::vector<std::string>{"RunModalDialog 102"});
     EXPECT_EQ(fake::CallCount("ComUninitialize"), 1);
     EXPECT_EQ(fake::LiveEvents(), 0);
@@ -495,6 +496,16 @@ TEST_F(RelayShell, RunningTheProgramEndsWithStatusZeroOrNonZeroWhenComCannotStar
     EXPECT_EQ(fake::CallCount("RunModalDialog"), 0);
     EXPECT_EQ(fake::CallCount("StartTimer"), 0);
     EXPECT_EQ(fake::LiveEvents(), 0);
+
+    // Another relay runs: this start says so and ends before COM, the event, the dialog or any
+    // shared block, with no box.
+    SetUp();
+    fake::FailCall("ClaimRelayInstance", 1, 4242);
+    EXPECT_EQ(RunRelayApplication(), 3);
+    EXPECT_EQ(fake::Calls(),
+              (std::vector<std::string>{
+                  "ClaimRelayInstance",
+                  "ShowRunningRelay \"Skyrelay is already running (process 4242)\""}));
 }
 
 } // namespace

@@ -237,6 +237,29 @@ TEST_F(Settings, SaveOptionWritesAtOnceAndKeepsTheOtherKeys) {
               "WriteProfileString \"Skyrelay\" \"UsingSB\" \"0\" \"Skyrelay.ini\"");
 }
 
+TEST_F(Settings, AFailedSaveIsSaidOnceAndTheChangesHoldForTheRun) {
+    fake::FailCall("WriteProfileString", 0, 5); // every write: ERROR_ACCESS_DENIED
+    SaveOption("UsingSB", 1);
+    fake::ScriptBrowse("E:\\FS2002");
+    OnFsPath();
+    SaveOption("ManualConnect", 1);
+    EXPECT_EQ(fake::CallCount("WriteProfileString"), 3);
+    ASSERT_EQ(fake::MessageBoxes().size(), 1u);
+    const fake::MessageBoxRecord& box = fake::MessageBoxes()[0];
+    EXPECT_EQ(box.text, "Skyrelay could not save its settings to C:\\WINDOWS\\Skyrelay.ini: system "
+                        "error 5. The change holds until Skyrelay exits.");
+    EXPECT_EQ(box.caption, "Skyrelay");
+    EXPECT_EQ(box.style, plat::BoxIconExclamation);
+    EXPECT_TRUE(box.owned);
+    EXPECT_FALSE(box.appBox);
+    EXPECT_STREQ(simFolder, "E:\\FS2002");
+    EXPECT_EQ(fake::ControlText(PathLineControl), "E:\\FS2002");
+
+    Restart(); // the next run says it again
+    SaveOption("UsingSB", 0);
+    EXPECT_EQ(fake::MessageBoxes().size(), 2u);
+}
+
 TEST_F(Settings, FsPathStoresTheChosenFolderForTheNextStart) {
     fake::SetRegistryString(Key8, "EXE Path", "C:\\Registry");
     FindSimFolder();

@@ -28,7 +28,8 @@ constexpr char Usage[] =
     "syscommand=ID\n"
     "       ini=KEY:VALUE  browse=ok|cancel  about  key=enter|escape  limit=MS  aifile=FILE  "
     "stats=FILE  still=MS\n"
-    "       picture=HEX  reader=FILE  idle  simagain  exited  exited=HEX\n"
+    "       picture=HEX  reader=FILE  idle  simagain  minimize  second  nobox  exited  "
+    "exited=HEX\n"
     "limit=MS: the waits of the steps after it last up to MS (default 8000).\n"
     "idle: the relay's thread is back in its message loop (what it was doing has ended).\n"
     "aifile=FILE: skyrelay-aifile.exe --json, from the driver's folder, reads \"AIFile\" into "
@@ -38,6 +39,9 @@ constexpr char Usage[] =
     "reader=FILE: read_aifile.exe, the example reader, reads both blocks into FILE.\n"
     "still=MS: \"AIFile\" filled with a pattern is still untouched MS later (no pump runs).\n"
     "simagain: the simulator started by sim= is ended and started again: a new window.\n"
+    "second: another copy of the relay ends with status 3, showing no window, and the running\n"
+    "relay's main dialog is there and not minimized.\n"
+    "nobox: the relay's thread is idle and shows no box or other dialog.\n"
     "exited=HEX: as exited, with the records starting with these bytes instead of zeros.\n";
 
 constexpr DWORD WaitMs = 8000;          // by default, for any one thing to appear or change
@@ -382,6 +386,39 @@ void PostKey(WPARAM key) {
     PostMessageA(mainDialog, WM_KEYUP, key, static_cast<LPARAM>(0xC0000001u));
 }
 
+// Any visible top-level window of a process.
+BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM process) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    return owner == static_cast<DWORD>(process) && IsWindowVisible(window) ? FALSE : TRUE;
+}
+
+// A second copy of the relay, started while the first runs: it ends by itself with status 3 and
+// shows nothing, and the first's main dialog comes back from the taskbar.
+void CheckSecond(const std::string& step, const char* program) {
+    PROCESS_INFORMATION second{};
+    Start(step, program, "", &second);
+    bool shown = false;
+    bool ended = WaitFor([&] {
+        shown = shown || !EnumWindows(&FindVisibleWindow, static_cast<LPARAM>(second.dwProcessId));
+        return WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0;
+    });
+    DWORD status = 0;
+    if (!ended)
+        TerminateProcess(second.hProcess, 4);
+    GetExitCodeProcess(second.hProcess, &status);
+    CloseHandle(second.hProcess);
+    CloseHandle(second.hThread);
+    if (!ended)
+        Fail(step, "the second copy did not end");
+    if (status != 3)
+        Fail(step, "the second copy ended with status " + std::to_string(status));
+    if (shown)
+        Fail(step, "the second copy showed a window");
+    if (!WaitFor([] { return IsWindow(mainDialog) && !IsIconic(mainDialog); }))
+        Fail(step, "the running relay's main dialog is gone or still minimized");
+}
+
 // The relay has ended on its own with status 0, and its last copy left "AIFile" with both header
 // words 0 and the records as `records` (hex) says, then zeros: with no traffic, all zeros.
 void CheckExited(const std::string& step, const std::string& records) {
@@ -469,7 +506,17 @@ void RunStep(const char* program, const std::string& step) {
         RestartSim(step);
     else if (name == "still")
         CheckStill(step, std::strtoul(value.c_str(), nullptr, 0));
-    else if (name == "exited")
+    else if (name == "minimize") {
+        ShowWindow(mainDialog, SW_MINIMIZE);
+        if (!WaitFor([] { return IsIconic(mainDialog) != 0; }))
+            Fail(step, "the main dialog did not minimize");
+    } else if (name == "second")
+        CheckSecond(step, program);
+    else if (name == "nobox") {
+        WaitIdle(step);
+        if (FindOther(nullptr) != nullptr)
+            Fail(step, "the relay shows \"" + WindowText(FindOther(nullptr)) + "\"");
+    } else if (name == "exited")
         CheckExited(step, value);
     else
         Fail(step, "unknown step");

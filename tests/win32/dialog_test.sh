@@ -10,6 +10,9 @@ bin="$wine_build_dir/bin"
 ini="$WINEPREFIX/drive_c/windows/Skyrelay.ini"
 windows_path() { local p=${1//\//\\}; printf 'Z:%s' "$p"; }
 relay=$(windows_path "$bin/Skyrelay.exe")
+# The box of a failed save: the file in the Windows folder and the system's reason, here for a
+# read-only file (the system's words for ERROR_ACCESS_DENIED, without their full stop).
+saved_box='Skyrelay could not save its settings to C:\windows\Skyrelay.ini: Access denied. The change holds until Skyrelay exits.'
 
 # The simulator's keys in the order the relay searches them.
 fs='HKLM\SOFTWARE\Microsoft\Microsoft Games\Flight Simulator'
@@ -89,6 +92,16 @@ check "File > FS Path: Cancel changes nothing, OK saves the folder at once and s
     start ready command=135 browse=cancel 'path=C:\FS2002' 'ini=FSPath:C:\FS2002' \
     command=135 browse=ok 'ini=FSPath:%DESKTOP%' 'path=%DESKTOP%' command=0xE141 exited
 
+# Wine keeps a file without write permission read-only for everyone, as Windows does a file marked
+# read-only: every save fails; the first is said, once, and the options still change for the run.
+settings 'FSPath=C:\FS2002' UsingSB=0 ManualConnect=0
+chmod a-w "$ini"
+check "a read-only Skyrelay.ini: the first failed save is said once, the change holds for the run" \
+    start ready command=156 "box=$saved_box" states=156:8,154:1,155:1 command=157 nobox \
+    states=157:8,154:0,155:0 command=135 browse=ok 'path=%DESKTOP%' nobox ini=UsingSB:0 \
+    'ini=FSPath:C:\FS2002' command=0xE141 exited
+chmod u+w "$ini"
+
 check "TCP/IP from the menu finds no session: the box is the dialog's, the items come back" \
     start ready command=154 "box=Couldn't find a Multiplayer session. " \
     states=154:0,155:0 status= command=0xE141 exited
@@ -96,6 +109,10 @@ check "TCP/IP from the menu finds no session: the box is the dialog's, the items
 if [ -f "$bin/skyrelay-sim.exe" ]; then
     check "FS Detected with skyrelay-sim running" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' \
+        command=0xE141 exited
+    check "a second Skyrelay.exe ends at once and brings the running relay back, which goes on" \
+        "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' minimize \
+        second nobox 'status=FS Detected' command=156 ini=UsingSB:1 command=156 ini=UsingSB:0 \
         command=0xE141 exited
     # The real relay's counters, read by another Windows process; and read_aifile.exe, the example
     # reader, reads what skyrelay-aifile.exe reads: those counters, and a picture of two aircraft

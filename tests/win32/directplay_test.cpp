@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -188,6 +190,38 @@ TEST(WithoutDirectPlay, FactoriesFailWithoutAnObject) {
     auto* lobby = reinterpret_cast<dp::IDirectPlayLobby3A*>(&stale);
     EXPECT_EQ(plat::CreateDirectPlayLobby(&lobby), static_cast<HRESULT>(0x8007007Eu)); // no module
     EXPECT_EQ(lobby, nullptr);
+    CoUninitialize();
+}
+
+// The same program where DirectPlay's class is still registered but DPLAYX.dll is gone (the Windows
+// feature turned off after it was on, or a damaged install): the load by the system folder's full
+// path fails with ERROR_MOD_NOT_FOUND and COM fails in its own words; the factory takes it for a
+// missing DirectPlay all the same, so the relay tells the user.
+TEST(WithoutDirectPlay, ARegisteredClassWhoseModuleIsGoneIsMissingToo) {
+    ASSERT_GE(CoInitialize(nullptr), 0);
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT,
+                            "CLSID\\{D1EB6D20-8923-11D0-9D97-00A0C90A43CB}\\InprocServer32", 0,
+                            KEY_READ, &key),
+              ERROR_SUCCESS)
+        << "DirectPlay's class is not registered here";
+    RegCloseKey(key);
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, MAX_PATH);
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(LoadLibraryA((std::string(path) + "\\DPLAYX.dll").c_str()), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    ::GUID clsid{};
+    ::GUID iid{};
+    std::memcpy(&clsid, &dp::ClsidDirectPlay, sizeof clsid);
+    std::memcpy(&iid, &dp::IidDirectPlay4A, sizeof iid);
+    void* created = nullptr;
+    const HRESULT raw = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, &created);
+    EXPECT_LT(raw, 0);
+    std::printf("CoCreateInstance without DPLAYX.dll: 0x%08lX\n", static_cast<unsigned long>(raw));
+    dp::IDirectPlay4A* object = nullptr;
+    EXPECT_EQ(plat::CreateDirectPlay(&object), hresult::NoInterface);
+    EXPECT_EQ(object, nullptr);
     CoUninitialize();
 }
 

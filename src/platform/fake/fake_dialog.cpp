@@ -299,6 +299,18 @@ void PaintIconAt(Window window, Icon icon, int x, int y) {
         State().paints.push_back({icon, x, y});
 }
 
+// A failure injected into the claim is the running relay's process id.
+bool ClaimRelayInstance(std::uint32_t* runningRelay) {
+    auto running = Enter("ClaimRelayInstance");
+    if (runningRelay != nullptr)
+        *runningRelay = running ? static_cast<std::uint32_t>(*running) : 0;
+    return !running;
+}
+
+void ShowRunningRelay(const char* line) {
+    Enter("ShowRunningRelay", fake::Quote(line));
+}
+
 void OleInitialize() {
     Enter("OleInitialize");
 }

@@ -32,6 +32,7 @@ struct SettingsStoreState {
     std::map<std::string, RegistryEntry> registry; // by lower-case key name
     std::set<std::unique_ptr<plat::RegistryKeyObject>> openKeys;
     std::deque<std::optional<std::string>> browseAnswers;
+    std::string writeError; // the words of the last failed write
 };
 
 SettingsStoreState& State() {
@@ -129,16 +130,33 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
     return ini::CopyResult(value, defaultValue, buffer, capacity);
 }
 
+// A failure injected into a write is its system error code, whose words are "system error N.".
 int WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
-    if (Enter("WriteProfileString",
-              Quote(section) + " " + Quote(key) + " " + Quote(value) + " " + Quote(file)))
+    if (auto failure = Enter("WriteProfileString", Quote(section) + " " + Quote(key) + " " +
+                                                       Quote(value) + " " + Quote(file))) {
+        State().writeError = "system error " + std::to_string(*failure) + ".";
         return 0;
+    }
     if (section == nullptr || key == nullptr || value == nullptr || file == nullptr ||
-        !ini::CanStore(section, key, value))
+        !ini::CanStore(section, key, value)) {
+        State().writeError = "The parameter is incorrect.";
         return 0;
+    }
     std::string& text = State().files[file];
     text = ini::SetValue(text, section, key, value);
     return 1;
+}
+
+std::string ProfileWriteError() {
+    return State().writeError;
+}
+
+// Bare names live in the Windows folder, as on Windows.
+std::string ProfileFilePath(const char* file) {
+    std::string name = file != nullptr ? file : "";
+    if (name.find_first_of("\\/:") != std::string::npos)
+        return name;
+    return "C:\\WINDOWS\\" + name;
 }
 
 long RegistryOpenKey(const char* subKey, std::uint32_t access, RegistryKey* key) {

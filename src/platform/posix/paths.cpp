@@ -47,7 +47,13 @@ bool MakeDirs(const std::string& path) {
             break;
     }
     struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (stat(path.c_str(), &info) != 0)
+        return false;
+    if (!S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }
 
 std::string SharedMemoryName(const std::string& name) {

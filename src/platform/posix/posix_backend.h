@@ -16,7 +16,8 @@ std::string ConfigDir();
 // else /tmp/skyrelay-<uid>. Not created here.
 std::string RuntimeDir();
 
-// Creates a directory and its parents (mode 0700 for the ones it makes); true if it exists after.
+// Creates a directory and its parents (mode 0700 for the ones it makes); true if it exists after,
+// else false with the reason in errno.
 bool MakeDirs(const std::string& path);
 
 // The POSIX shared memory name for a Windows mapping name: "/" + $SKYRELAY_SHM_PREFIX + name.

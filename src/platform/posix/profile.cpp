@@ -5,6 +5,12 @@
 #include "platform/posix/text_file.h"
 #include "platform/settings_store.h"
 
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
 namespace plat {
 
 std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
@@ -17,10 +23,22 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
     return ini::CopyResult(value, defaultValue, buffer, capacity);
 }
 
+namespace {
+
+// The words of the last failed write, as the system gives them for errno.
+thread_local std::string writeError;
+
+int WriteFailed(int error) {
+    writeError = std::strerror(error);
+    return 0;
+}
+
+} // namespace
+
 int WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
     if (section == nullptr || key == nullptr || value == nullptr || file == nullptr ||
         !ini::CanStore(section, key, value))
-        return 0;
+        return WriteFailed(EINVAL);
     std::string path = posix::SettingsPath(file);
     std::string text;
     switch (posix::ReadTextFile(path, &text)) {
@@ -30,13 +48,30 @@ int WriteProfileString(const char* section, const char* key, const char* value, 
         text.clear();
         break;
     case posix::FileRead::Unreadable:
-        return 0; // never replace a file that could not be read: its other keys would be lost
+        // Never replace a file that could not be read: its other keys would be lost.
+        return WriteFailed(errno);
     }
     std::string name(file);
     bool bare = name.empty() || (name.front() != '/' && name.front() != '\\');
     if (bare && !posix::MakeDirs(posix::ConfigDir()))
-        return 0;
-    return posix::ReplaceFile(path, ini::SetValue(text, section, key, value)) ? 1 : 0;
+        return WriteFailed(errno);
+    if (!posix::ReplaceFile(path, ini::SetValue(text, section, key, value)))
+        return WriteFailed(errno);
+    return 1;
+}
+
+std::string ProfileWriteError() {
+    return writeError;
+}
+
+std::string ProfileFilePath(const char* file) {
+    std::string path = posix::SettingsPath(file != nullptr ? file : "");
+    if (!path.empty() && path.front() == '/')
+        return path;
+    char here[PATH_MAX];
+    if (getcwd(here, sizeof here) == nullptr)
+        return path;
+    return std::string(here) + "/" + path;
 }
 
 } // namespace plat

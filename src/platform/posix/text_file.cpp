@@ -17,8 +17,11 @@ bool WriteAll(int fd, const std::string& text) {
         ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = EIO;
             return false;
+        }
         done += static_cast<std::size_t>(n);
     }
     return true;
@@ -33,7 +36,15 @@ FileRead ReadTextFile(const std::string& path, std::string* text) {
     struct stat info {};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0 ||
         static_cast<std::size_t>(info.st_size) > MaxSettingsFileSize) {
+        int error = errno;
+        if (S_ISDIR(info.st_mode))
+            error = EISDIR;
+        else if (!S_ISREG(info.st_mode))
+            error = EINVAL;
+        else if (info.st_size >= 0)
+            error = EFBIG;
         close(fd);
+        errno = error;
         return FileRead::Unreadable;
     }
     std::string out;
@@ -43,7 +54,9 @@ FileRead ReadTextFile(const std::string& path, std::string* text) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
+            int error = errno;
             close(fd);
+            errno = error;
             return FileRead::Unreadable;
         }
         if (n == 0)
@@ -51,6 +64,7 @@ FileRead ReadTextFile(const std::string& path, std::string* text) {
         out.append(chunk, static_cast<std::size_t>(n));
         if (out.size() > MaxSettingsFileSize) { // grew while being read
             close(fd);
+            errno = EFBIG;
             return FileRead::Unreadable;
         }
     }
@@ -77,10 +91,18 @@ bool ReplaceFile(const std::string& path, const std::string& text) {
     if (fd < 0)
         return false;
     bool ok = WriteAll(fd, text) && fchmod(fd, mode) == 0 && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(temp.c_str(), target.c_str()) == 0)
-        return true;
+    int error = ok ? 0 : errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok) {
+        if (rename(temp.c_str(), target.c_str()) == 0)
+            return true;
+        error = errno;
+    }
     unlink(temp.c_str());
+    errno = error;
     return false;
 }
 

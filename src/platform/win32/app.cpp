@@ -30,6 +30,9 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     if (message == WM_INITDIALOG) {
         // DialogBoxParamA's last argument: the core's handler.
         SetWindowLongPtrA(window, DWLP_USER, lParam);
+        // The outermost dialog is the main dialog, which a second start brings to the front.
+        if (RunningDialogs().empty())
+            win32::MarkRelayMainWindow(window);
         RunningDialogs().push_back(window);
         return HandlerOf(window)->OnInitDialog(win32::FromHwnd(window));
     }
@@ -38,6 +41,9 @@ INT_PTR CALLBACK DialogProcedure(HWND window, UINT message, WPARAM wParam, LPARA
         return FALSE; // the messages before WM_INITDIALOG (WM_SETFONT and the like)
 
     switch (message) {
+    case WM_DESTROY:
+        win32::UnmarkRelayMainWindow(window);
+        return FALSE;
     case WM_COMMAND:
         // Menu items (0), accelerators (1) and clicked buttons (BN_CLICKED, 0) are commands;
         // other control notifications are not.

@@ -6,6 +6,8 @@
 
 #include <shlobj.h>
 
+#include <string>
+
 namespace plat {
 
 std::uint32_t ReadProfileString(const char* section, const char* key, const char* defaultValue,
@@ -13,8 +15,54 @@ std::uint32_t ReadProfileString(const char* section, const char* key, const char
     return GetPrivateProfileStringA(section, key, defaultValue, buffer, capacity, file);
 }
 
+namespace {
+
+// The system error code of the last failed write.
+DWORD writeError = ERROR_SUCCESS;
+
+} // namespace
+
 int WriteProfileString(const char* section, const char* key, const char* value, const char* file) {
-    return WritePrivateProfileStringA(section, key, value, file) ? 1 : 0;
+    if (WritePrivateProfileStringA(section, key, value, file))
+        return 1;
+    writeError = GetLastError();
+    return 0;
+}
+
+std::string ProfileWriteError() {
+    if (writeError == ERROR_SUCCESS)
+        return "";
+    char text[512] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, writeError, 0, text, sizeof text, nullptr);
+    std::string words(text, length);
+    // The system's texts end with a line end; any inside become spaces, for a one-line reason.
+    while (!words.empty() && (words.back() == '\r' || words.back() == '\n' || words.back() == ' '))
+        words.pop_back();
+    for (char& c : words)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    if (words.empty())
+        words = "system error " + std::to_string(writeError);
+    return words;
+}
+
+std::string ProfileFilePath(const char* file) {
+    std::string name = file != nullptr ? file : "";
+    // A bare name: the Windows folder, where the profile functions keep it.
+    if (name.find_first_of("\\/:") == std::string::npos) {
+        char folder[MAX_PATH] = {};
+        UINT length = GetWindowsDirectoryA(folder, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH)
+            return name;
+        std::string path(folder, length);
+        if (path.back() != '\\')
+            path += '\\';
+        return path + name;
+    }
+    char full[MAX_PATH] = {};
+    DWORD length = GetFullPathNameA(name.c_str(), MAX_PATH, full, nullptr);
+    return length == 0 || length >= MAX_PATH ? name : std::string(full, length);
 }
 
 long RegistryOpenKey(const char* subKey, std::uint32_t access, RegistryKey* key) {

@@ -10,6 +10,11 @@ namespace win32 {
 // box. Null while no dialog runs.
 HWND RunningMainDialog();
 
+// Marks the relay's main dialog, so that a second start finds it, and removes the mark when the
+// window goes.
+void MarkRelayMainWindow(HWND window);
+void UnmarkRelayMainWindow(HWND window);
+
 // Forgets the timer procedures of a window whose modal run has ended; the system stopped its
 // timers when it destroyed the window.
 void ForgetTimers(HWND window);
