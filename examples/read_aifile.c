@@ -11,7 +11,7 @@
  *   AIFile: state 2 recordCount 1
  *   aircraft 0: latitude 39.9999962 longitude -90 altitude 3282.48047 headingDegrees 359.653931
  *     groundSpeed 110 verticalSpeed -600                                 (one line in the output)
- *   SkyrelayStats: version 2 processId 31764 running 1 simDetected 1 ... lastSendError 0
+ *   SkyrelayStats: version 3 processId 31764 running 1 simDetected 1 ... lastSendError 0
  *
  * Exit status: 0 when "AIFile" was read, 1 when there is none (Skyrelay is not running). */
 #if !defined(_WIN32)

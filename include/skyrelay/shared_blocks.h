@@ -61,8 +61,8 @@ typedef struct SkyrelayAIFile {
 
 /* linkState: the simulator link. */
 #define SKYRELAY_LINK_NEVER_FOUND 0 /* not found since the start; the relay looks every 2 s */
-#define SKYRELAY_LINK_OPEN 1        /* found, and no traffic waits for the simulator */
-#define SKYRELAY_LINK_FAILING 2     /* exchanges fail and the traffic waits for the simulator */
+#define SKYRELAY_LINK_OPEN 1        /* found; the last exchange succeeded, or none was made */
+#define SKYRELAY_LINK_FAILING 2     /* found; the exchanges have failed since linkSinceMs */
 #define SKYRELAY_LINK_STOPPED 3     /* never found, and the relay no longer looks for it */
 
 /* sessionState: the relay's place in a multiplayer session. */

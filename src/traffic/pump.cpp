@@ -73,7 +73,6 @@ void PublishTraffic() {
         EmptyPicture();
         // Nothing was exchanged, so nothing waits to be retried: let the drain run again.
         lastExchangeResult = SimLinkResult::Ok;
-        NoteNothingPending();
     }
     NotePublication(trafficTable.count);
 

@@ -179,11 +179,6 @@ void NoteExchangeOk() {
     SetLinkState(RelayLinkOpen);
 }
 
-void NoteNothingPending() {
-    if (relayStats.linkState == RelayLinkFailing)
-        SetLinkState(RelayLinkOpen);
-}
-
 void NoteExchangeStarting(std::uint16_t aircraft, std::uint16_t of) {
     relayStats.waitSinceMs = plat::MonotonicMilliseconds();
     relayStats.waitAircraft = aircraft;

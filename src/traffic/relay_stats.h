@@ -21,8 +21,8 @@ inline constexpr std::size_t RelayRecentPublications = 4; // publications whose 
 
 // The simulator link as the relay knows it (RelayStats::linkState).
 inline constexpr std::uint8_t RelayLinkNeverFound = 0; // not found since the start; looking
-inline constexpr std::uint8_t RelayLinkOpen = 1;       // found, and nothing waits for it
-inline constexpr std::uint8_t RelayLinkFailing = 2;    // exchanges fail, the traffic waits
+inline constexpr std::uint8_t RelayLinkOpen = 1;       // found; the last exchange succeeded
+inline constexpr std::uint8_t RelayLinkFailing = 2;    // found; the exchanges fail since then
 inline constexpr std::uint8_t RelayLinkStopped = 3;    // never found, and no longer looked for
 
 // The relay's place in a session (RelayStats::sessionState).
@@ -229,9 +229,6 @@ void NoteLinkStopped();
 
 // An exchange of traffic succeeded.
 void NoteExchangeOk();
-
-// The traffic that waited for the simulator was given up (the table emptied): nothing waits now.
-void NoteNothingPending();
 
 // An exchange that can block for seconds begins (aircraft `aircraft` of `of`; 0 of 0 for the
 // handshake's): published at once, so that a reader sees what the relay waits for. And its end.

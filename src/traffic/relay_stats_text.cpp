@@ -82,6 +82,9 @@ std::string JsonString(const std::string& text) {
 
 // Nothing heard for this long while in a session is worth saying.
 constexpr std::uint64_t SilenceMs = 10000;
+// How long a failed exchange stays news once no traffic waits: longer than the pump takes to
+// publish again (up to 12 ticks of 330 ms) and fail again when the simulator still refuses.
+constexpr std::uint64_t FailureNewsMs = 30000;
 
 constexpr DiagnosisKind Kinds[] = {
     {"not-running", "Skyrelay is not running"},
@@ -341,9 +344,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
         const std::string then = looking ? "." : ", then restart Skyrelay, which no longer looks.";
         if (denied)
             return say("sim-rights",
-                       "FS2002 is there, but Skyrelay and FS2002 do not run with the same rights "
-                       "(one of them as administrator), so FS2002 refuses Skyrelay: start both "
-                       "the same way" +
+                       "FS2002 refused Skyrelay: Skyrelay and FS2002 do not run with the same "
+                       "rights (one of them as administrator): start both the same way" +
                            then,
                        {{ClaimKind::SimulatorNotFound}, {ClaimKind::RightsDiffer}, lookingClaim});
         if (result == SimLinkResult::BadReply)
@@ -373,7 +375,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                    {{ClaimKind::SimulatorNotFound}, lookingClaim});
     }
 
-    if (s.linkState == RelayLinkFailing) {
+    // The traffic fails to reach the simulator: what the last exchange met.
+    auto failingLink = [&]() -> Diagnosis {
         const std::string failing = Number(age(s.linkSinceMs));
         if (denied)
             return say("sim-rights",
@@ -410,7 +413,13 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                    "The simulator refuses the traffic: its answers have been wrong for " + failing +
                        " s: restart FS2002, then Skyrelay.",
                    {{ClaimKind::SimulatorRefuses}});
-    }
+    };
+    // A failure is news while traffic waits for the simulator, or for as long as the pump takes
+    // to try again once the table has emptied; an old one with nothing waiting is left to the
+    // detail line unless nothing else is wrong.
+    if (s.linkState == RelayLinkFailing &&
+        (s.aircraftInTable != 0 || age(s.linkLastFailureMs) * 1000 < FailureNewsMs))
+        return failingLink();
 
     if (s.sessionState == RelaySessionAttempting)
         return say("session-attempting",
@@ -483,21 +492,27 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                        std::string(why[reason]) + ".",
                    {{ClaimKind::InSession}, {ClaimKind::NoneShown, reason}});
     }
+    if (s.linkState == RelayLinkFailing)
+        return failingLink();
     if (s.aifileView == 0)
         return say("no-view",
                    "Aircraft go to FS2002, but readers get no picture: Skyrelay has no view of "
                    "the \"AIFile\" block (another program may have made it first, too small): "
                    "close that program, then restart Skyrelay.",
-                   {{ClaimKind::InSession}, {ClaimKind::NoPictureView}});
+                   {{ClaimKind::InSession},
+                    {ClaimKind::SimulatorTakesTraffic},
+                    {ClaimKind::NoPictureView}});
     if (kept == 0)
         return say("all-well",
                    "All is well so far: in the session, and the first picture follows within "
                    "seconds.",
-                   {{ClaimKind::InSession}});
+                   {{ClaimKind::InSession}, {ClaimKind::SimulatorTakesTraffic}});
     return say("all-well",
                "All is well: " + Number(s.recent[0].aircraft) + " aircraft in the last picture, " +
                    "published " + Number(age(s.recent[0].atMs)) + " s ago.",
-               {{ClaimKind::InSession}, {ClaimKind::Published, s.recent[0].aircraft}});
+               {{ClaimKind::InSession},
+                {ClaimKind::SimulatorTakesTraffic},
+                {ClaimKind::Published, s.recent[0].aircraft}});
 }
 
 Diagnosis Diagnose(const RelayStatsContext& context) {

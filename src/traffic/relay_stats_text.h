@@ -69,6 +69,7 @@ enum class ClaimKind {
     WaitingForSimulator,    // in an exchange now: a the aircraft, b of how many (0 of 0: handshake)
     SimulatorNotAnswering,  // the last exchange with it got no answer
     SimulatorRefuses,       // the last exchange with it got a wrong answer
+    SimulatorTakesTraffic,  // the last exchange with it succeeded (or none was made)
     AttemptRunning,         // a join attempt runs now
     AutomaticAttempts,      // a timer runs that makes join attempts
     NoAutomaticAttempts,    // none does

@@ -199,8 +199,9 @@ sim_killed)
         fail "the new simulator received traffic"
     # What the user is told: the window the relay talks to is not the new simulator's.
     sentence="$("$bin/skyrelay-aifile" --stats | head -n 1)"
-    [ "$sentence" = "FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to \
-the old window: restart Skyrelay." ] || fail "skyrelay-aifile --stats said: $sentence"
+    [ "$sentence" = "Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 runs \
+now, so it was started again after Skyrelay found it: restart Skyrelay." ] ||
+        fail "skyrelay-aifile --stats said: $sentence"
     # Every counted failure from the fourth on empties the status line again.
     [ "$(head -n 3 "$work/relay.err")" = "path: $fs_dir
 status: FS Detected

@@ -305,6 +305,8 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     relayStats.attemptsFailed = 2;
     relayStats.droppedSlow = 3;
     relayStats.droppedTableFull = 4;
+    NoteLinkFound();
+    NoteTimer(AutoConnectTimer, true);
     PublishRelayStats();
     const std::uint64_t before = RelayClock();
     ReaderRun run = RunReader({"--stats", "--json"});
@@ -316,8 +318,8 @@ TEST_F(AIFileReader, StatsSaysWhatTheCountersMeanAndRefusesAnotherLayout) {
     const std::uint64_t readerNow = std::stoull(run.out.substr(now + 8));
     EXPECT_LE(before, readerNow);
     EXPECT_LE(readerNow, after);
-    EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: automatic mode tries the session on "
-                           "this machine every 6 s (2 attempts so far, none joined)"),
+    EXPECT_EQ(run.out.find("{\"diagnosis\":\"Not in a session: Skyrelay tries to join by itself "
+                           "every 6 s (2 attempts so far, none joined)"),
               0u)
         << run.out;
     EXPECT_NE(run.out.find(",\"processId\":" + std::to_string(plat::ProcessId()) + ","),

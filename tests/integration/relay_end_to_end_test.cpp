@@ -403,10 +403,10 @@ TEST(RelayEndToEnd, CountersFollowTheScriptedSessionExactly) {
     EXPECT_EQ(s.simDetected, 1);
     EXPECT_EQ(s.running, 1);
     EXPECT_EQ(run.sentence,
-              "Not in a session: it ended (the simulator ended its multiplayer session) and "
-              "Skyrelay does not join again by itself, and Multiplayer connect is grayed in "
-              "automatic mode: restart Skyrelay, or turn \"Manual connect only\" on and choose "
-              "Multiplayer connect > TCP/IP.");
+              "The session ended 0 s ago (the simulator ended its multiplayer session) and "
+              "Skyrelay does not join again by itself: Multiplayer connect is grayed while "
+              "\"Using SquawkBox\" is on and \"Manual connect only\" off: turn \"Manual connect "
+              "only\" on, then choose Multiplayer connect > TCP/IP, or restart Skyrelay.");
     // Released at exit: the name is gone with the relay.
     EXPECT_FALSE(run.after.has_value());
 }

@@ -146,6 +146,8 @@ struct Oracle {
             return world.lastSend == SendOutcome::Silent;
         case ClaimKind::SimulatorRefuses:
             return world.lastSend == SendOutcome::WrongReply;
+        case ClaimKind::SimulatorTakesTraffic:
+            return world.lastSend == SendOutcome::Answered;
         case ClaimKind::AttemptRunning:
             return schedulerState.attemptRunning;
         case ClaimKind::AutomaticAttempts:
@@ -207,6 +209,14 @@ struct Oracle {
                 return;
             }
         }
+        // Codes belong to the detail line: no result name, no system error in the sentence.
+        for (std::int32_t code = 1; code < 16; ++code)
+            if (last.sentence.find(SimLinkResultName(static_cast<SimLinkResult>(code))) !=
+                    std::string::npos ||
+                last.sentence.find("error") != std::string::npos) {
+                failure = std::string(where) + ": a code in the sentence: " + last.sentence;
+                return;
+            }
         // Inside an exchange the relay waits for the simulator, and the sentence says so.
         ++claims;
         if (world.inSend != (std::strcmp(last.kind->id, "sim-waiting") == 0)) {

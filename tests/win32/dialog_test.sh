@@ -133,7 +133,7 @@ if [ -f "$bin/skyrelay-sim.exe" ]; then
         failed=$((failed + 1))
         echo "FAIL read_aifile.exe and skyrelay-aifile.exe disagree"
     fi
-    sentence='"diagnosis":"Not in a session: manual mode needs a Multiplayer connect command'
+    sentence='"diagnosis":"Not in a session, and Skyrelay makes no attempt to join by itself'
     if grep -qF "$sentence" "$stats" 2>/dev/null && grep -qF '"simDetected":1,' "$stats" &&
         grep -qF '"running":1,' "$stats"; then
         passed=$((passed + 1))

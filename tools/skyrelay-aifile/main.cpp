@@ -2,6 +2,7 @@
 // block read-only, as any other program on the machine would, and never writes it. With --stats it
 // reads Skyrelay's counter block instead and says in one sentence why no aircraft show.
 #include "skyrelay-aifile/block_reader.h"
+#include "skyrelay-aifile/sim_window.h"
 #include "traffic/relay_stats_text.h"
 #include "traffic/shared_block_text.h"
 
@@ -74,6 +75,12 @@ StatsRead ReadStats(const std::string& name) {
     }
     read.context.stats = &read.reading.stats;
     read.context.processRunning = aifile::ProcessRunning(read.reading.stats.processId);
+    // The window the relay found is gone: whether another is there tells a simulator started
+    // again from one that was closed or crashed.
+    const RelayStats& stats = read.reading.stats;
+    if (stats.linkState == RelayLinkFailing && stats.linkLastSystemError == 1400)
+        read.context.simulatorWindow =
+            aifile::SimulatorWindowThere() ? SimulatorWindow::Present : SimulatorWindow::Absent;
     return read;
 }
 
@@ -171,9 +178,14 @@ int Run(int argc, char** argv, bool ownConsole) {
             else
                 text = message + "\n";
         }
-        // Under the table, the sentence that says why it may be empty.
-        if (watch && !json)
-            text += "\n" + DiagnoseRelay(ReadStats(statsName).context) + "\n";
+        // Under the table, the sentence that says why it may be empty, or why it cannot be said.
+        if (watch && !json) {
+            StatsRead read = ReadStats(statsName);
+            text += "\n" +
+                    (read.outcome == aifile::Outcome::Failed ? RefusedSentence(read.error)
+                                                             : DiagnoseRelay(read.context)) +
+                    "\n";
+        }
         if (redraw)
             std::fputs("\x1b[H\x1b[2J", stdout);
         else if (watch && !json && !text.empty())

@@ -1,0 +1,45 @@
+// On Linux a module window is a unix socket per window class in the relay's runtime directory; a
+// window is there when its socket takes a connection.
+#include "skyrelay-aifile/sim_window.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace aifile {
+namespace {
+
+std::string RuntimeDir() {
+    if (const char* dir = std::getenv("SKYRELAY_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
+        return dir;
+    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
+        return std::string(dir) + "/skyrelay";
+    return "/tmp/skyrelay-" + std::to_string(getuid());
+}
+
+bool ClassWindowThere(const char* className) {
+    std::string path = RuntimeDir() + "/" + className + ".window";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path)
+        return false;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    bool there = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(fd);
+    return there;
+}
+
+} // namespace
+
+bool SimulatorWindowThere() {
+    return ClassWindowThere("UIPCMAIN") || ClassWindowThere("FS98MAIN");
+}
+
+} // namespace aifile
