@@ -448,8 +448,8 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
             return say("session-auto",
                        std::string("Not in a session: Skyrelay tries to join by itself ") +
                            (autoRuns ? "every 6 s" : "within 2 s, then every 6 s") + " (" +
-                           Number(attempts) +
-                           " attempts so far, none joined): is a multiplayer "
+                           Number(attempts) + (attempts == 1 ? " attempt" : " attempts") +
+                           " so far, none joined): is a multiplayer "
                            "session running in FS2002 on this machine?",
                        {{ClaimKind::NotInSession}, {ClaimKind::AutomaticAttempts}});
         return say("session-manual",
