@@ -397,12 +397,14 @@ BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM process) {
 // shows nothing, and the first's main dialog comes back from the taskbar.
 void CheckSecond(const std::string& step, const char* program) {
     PROCESS_INFORMATION second{};
+    DWORD started = GetTickCount();
     Start(step, program, "", &second);
     bool shown = false;
     bool ended = WaitFor([&] {
         shown = shown || !EnumWindows(&FindVisibleWindow, static_cast<LPARAM>(second.dwProcessId));
         return WaitForSingleObject(second.hProcess, 0) == WAIT_OBJECT_0;
     });
+    DWORD tookMs = GetTickCount() - started;
     DWORD status = 0;
     if (!ended)
         TerminateProcess(second.hProcess, 4);
@@ -417,6 +419,8 @@ void CheckSecond(const std::string& step, const char* program) {
         Fail(step, "the second copy showed a window");
     if (!WaitFor([] { return IsWindow(mainDialog) && !IsIconic(mainDialog); }))
         Fail(step, "the running relay's main dialog is gone or still minimized");
+    std::printf("the second copy ended with status 3 after about %lu ms\n",
+                static_cast<unsigned long>(tookMs));
 }
 
 // The relay has ended on its own with status 0, and its last copy left "AIFile" with both header

@@ -25,6 +25,7 @@ failed=0
 
 # settings KEY=VALUE...: Skyrelay.ini with these keys in section Skyrelay; none: no file at all.
 settings() {
+    chattr -i "$ini" 2>/dev/null
     rm -f "$ini"
     [ $# -gt 0 ] || return 0
     { printf '[Skyrelay]\r\n'; for pair in "$@"; do printf '%s\r\n' "$pair"; done; } >"$ini"
@@ -92,15 +93,20 @@ check "File > FS Path: Cancel changes nothing, OK saves the folder at once and s
     start ready command=135 browse=cancel 'path=C:\FS2002' 'ini=FSPath:C:\FS2002' \
     command=135 browse=ok 'ini=FSPath:%DESKTOP%' 'path=%DESKTOP%' command=0xE141 exited
 
-# Wine keeps a file without write permission read-only for everyone, as Windows does a file marked
-# read-only: every save fails; the first is said, once, and the options still change for the run.
+# A read-only Skyrelay.ini (Wine shows a file without write permission as read-only), made
+# immutable too where the tests run as root, whom permissions do not stop: every save fails; the
+# first is said, once, and the options and the folder still change for the run.
 settings 'FSPath=C:\FS2002' UsingSB=0 ManualConnect=0
 chmod a-w "$ini"
-check "a read-only Skyrelay.ini: the first failed save is said once, the change holds for the run" \
-    start ready command=156 "box=$saved_box" states=156:8,154:1,155:1 command=157 nobox \
-    states=157:8,154:0,155:0 command=135 browse=ok 'path=%DESKTOP%' nobox ini=UsingSB:0 \
-    'ini=FSPath:C:\FS2002' command=0xE141 exited
-chmod u+w "$ini"
+if [ "$(id -u)" -ne 0 ] || chattr +i "$ini" 2>/dev/null; then
+    check "a read-only Skyrelay.ini: the first failed save is said once, the change holds" \
+        start ready command=156 "box=$saved_box" states=156:8,154:1,155:1 command=157 nobox \
+        states=157:8,154:0,155:0 command=135 browse=ok 'path=%DESKTOP%' nobox ini=UsingSB:0 \
+        'ini=FSPath:C:\FS2002' command=0xE141 exited
+else
+    echo "SKIP a read-only Skyrelay.ini: root, and no immutable files here (chattr)"
+fi
+settings 'FSPath=C:\FS2002' UsingSB=0 ManualConnect=0
 
 check "TCP/IP from the menu finds no session: the box is the dialog's, the items come back" \
     start ready command=154 "box=Couldn't find a Multiplayer session. " \
@@ -112,8 +118,8 @@ if [ -f "$bin/skyrelay-sim.exe" ]; then
         command=0xE141 exited
     check "a second Skyrelay.exe ends at once and brings the running relay back, which goes on" \
         "sim=$(windows_path "$bin/skyrelay-sim.exe")" start ready 'status=FS Detected' minimize \
-        second nobox 'status=FS Detected' command=156 ini=UsingSB:1 command=156 ini=UsingSB:0 \
-        command=0xE141 exited
+        second nobox 'status=FS Detected' command=157 ini=ManualConnect:1 command=157 \
+        ini=ManualConnect:0 command=0xE141 exited
     # The real relay's counters, read by another Windows process; and read_aifile.exe, the example
     # reader, reads what skyrelay-aifile.exe reads: those counters, and a picture of two aircraft
     # (Alpha, Bravo) laid into "AIFile" while no pump runs to overwrite it.

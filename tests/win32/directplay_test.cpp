@@ -9,6 +9,7 @@
 
 #include "platform/directplay.h"
 #include "platform/fake/fake.h"
+#include "platform/win32/win32_backend.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "state/relay_state.h"
@@ -217,12 +218,31 @@ TEST(WithoutDirectPlay, ARegisteredClassWhoseModuleIsGoneIsMissingToo) {
     std::memcpy(&iid, &dp::IidDirectPlay4A, sizeof iid);
     void* created = nullptr;
     const HRESULT raw = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, &created);
-    EXPECT_LT(raw, 0);
+    // Wine answers REGDB_E_CLASSNOTREG here; Windows 8 to 11 answer in the other forms below.
     std::printf("CoCreateInstance without DPLAYX.dll: 0x%08lX\n", static_cast<unsigned long>(raw));
+    EXPECT_TRUE(win32::DirectPlayMissing(raw, ERROR_MOD_NOT_FOUND));
     dp::IDirectPlay4A* object = nullptr;
     EXPECT_EQ(plat::CreateDirectPlay(&object), hresult::NoInterface);
     EXPECT_EQ(object, nullptr);
     CoUninitialize();
+
+    struct Form {
+        HRESULT created;
+        DWORD loadError;
+        bool missing;
+    };
+    const Form forms[] = {
+        {REGDB_E_CLASSNOTREG, ERROR_SUCCESS, true},                     // never installed
+        {HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), ERROR_SUCCESS, true}, // registered, DLL gone
+        {CO_E_DLLNOTFOUND, ERROR_SUCCESS, true},
+        {E_ACCESSDENIED, ERROR_MOD_NOT_FOUND, true}, // COM's words aside, the DLL is not there
+        {E_ACCESSDENIED, ERROR_SUCCESS, false},
+        {E_OUTOFMEMORY, ERROR_SUCCESS, false},
+        {S_OK, ERROR_MOD_NOT_FOUND, false},
+    };
+    for (const Form& form : forms)
+        EXPECT_EQ(win32::DirectPlayMissing(form.created, form.loadError), form.missing)
+            << std::hex << static_cast<unsigned long>(form.created) << " " << form.loadError;
 }
 
 // Run as dropped/directplay_dropped.exe beside a DPLAYX.dll of ours (elsewhere it runs too): both

@@ -358,18 +358,6 @@ HMODULE SystemDirectPlay() {
     return module;
 }
 
-// Where DirectPlay is not installed (an optional feature since Windows 8) its class is not
-// registered at all; where the feature was turned off after it was on, or the install is damaged,
-// the class is still registered but DPLAYX.dll is gone: COM then answers that the module or the DLL
-// was not found, and the load by the system folder's full path fails with ERROR_MOD_NOT_FOUND. All
-// are the relay's "DirectPlay missing" case, so that the user is told.
-bool DirectPlayMissing(HRESULT created, DWORD loadError) {
-    if (!Failed(created))
-        return false;
-    return created == REGDB_E_CLASSNOTREG || created == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) ||
-           created == CO_E_DLLNOTFOUND || loadError == ERROR_MOD_NOT_FOUND;
-}
-
 // DirectPlayLobbyCreateA as dplobby.h declares it, found in DPLAYX.dll at run time: mingw-w64's
 // x86_64 libraries have no import library for it, and the program must start and say what is
 // wrong where DirectPlay is turned off.
@@ -388,6 +376,22 @@ LobbyCreateFunction FindLobbyCreate() {
 
 } // namespace
 
+namespace win32 {
+
+// Where DirectPlay is not installed (an optional feature since Windows 8) its class is not
+// registered at all; where the feature was turned off after it was on, or the install is damaged,
+// the class is still registered but DPLAYX.dll is gone: COM then answers that the module or the DLL
+// was not found, and the load by the system folder's full path fails with ERROR_MOD_NOT_FOUND. All
+// are the relay's "DirectPlay missing" case, so that the user is told.
+bool DirectPlayMissing(HRESULT created, unsigned long loadError) {
+    if (!Failed(created))
+        return false;
+    return created == REGDB_E_CLASSNOTREG || created == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) ||
+           created == CO_E_DLLNOTFOUND || loadError == ERROR_MOD_NOT_FOUND;
+}
+
+} // namespace win32
+
 namespace plat {
 
 HRESULT CreateDirectPlay(dp::IDirectPlay4A** object) {
@@ -401,7 +405,7 @@ HRESULT CreateDirectPlay(dp::IDirectPlay4A** object) {
     const ::GUID iid = ToGuid(dp::IidDirectPlay4A);
     void* created = nullptr;
     const HRESULT result = CoCreateInstance(clsid, nullptr, CLSCTX_ALL, iid, &created);
-    if (DirectPlayMissing(result, loadError))
+    if (win32::DirectPlayMissing(result, loadError))
         return hresult::NoInterface;
     if (Failed(result))
         return result;

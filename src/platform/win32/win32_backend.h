@@ -13,6 +13,11 @@
 
 namespace win32 {
 
+// Whether CoCreateInstance's result for DirectPlay's class, with the error of the load of
+// DPLAYX.dll by the system folder's full path (ERROR_SUCCESS when it loaded), says that DirectPlay
+// is not installed: its class not registered, or registered while its DLL is gone.
+bool DirectPlayMissing(HRESULT created, unsigned long loadError);
+
 inline HWND ToHwnd(plat::Window window) {
     return reinterpret_cast<HWND>(window);
 }
