@@ -25,6 +25,13 @@ done
 inside=$(mktemp -d)
 trap 'rm -rf "$inside"' EXIT
 (cd "$inside" && cmake -E tar xf "$OLDPWD/$zip")
+# The guide as Notepad shows it: CRLF at the end of every line, the version filled in.
+readme=$(ls "$inside"/*/README.txt)
+if grep -q '@PROJECT_VERSION@' "$readme" ||
+    [ "$(grep -c $'\r$' "$readme")" -ne "$(wc -l <"$readme")" ]; then
+    echo "package: README.txt in $zip lacks its version or a CRLF line end"
+    exit 1
+fi
 for program in "$inside"/*/*.exe; do
     if i686-w64-mingw32-objdump -t "$program" | grep -q '^\[ *[0-9]*\]'; then
         echo "package: $(basename "$program") in $zip is not stripped"

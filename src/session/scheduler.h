@@ -4,12 +4,12 @@
 // pump timer (2).
 #pragma once
 
+#include "state/relay_state.h"
+
 // Menu commands of the two connect items.
 inline constexpr unsigned TcpIpCommand = 154;
 inline constexpr unsigned IpxSpxCommand = 155;
 
-inline constexpr char FsDetectedText[] = "FS Detected";
-inline constexpr char ConnectedText[] = "Connected to a session";
 inline constexpr char NoSessionText[] = "Couldn't find a Multiplayer session. ";
 
 struct SchedulerState {

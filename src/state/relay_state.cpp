@@ -33,7 +33,7 @@ void ResetRelayState() {
 }
 
 int LeaveSession() {
-    plat::SetControlText(mainDialog, StatusLineControl, "FS Detected");
+    plat::SetControlText(mainDialog, StatusLineControl, FsDetectedText);
     if (sessionObject != nullptr) {
         sessionObject->DestroyPlayer(relayPlayerId);
         sessionObject->Close();

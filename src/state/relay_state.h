@@ -39,6 +39,11 @@ inline constexpr unsigned PumpPeriodMs = 330;
 inline constexpr int StatusLineControl = 104;
 inline constexpr int PathLineControl = 1007;
 
+// The status line's texts; it is empty before the simulator is found and after the link's failure
+// counting has stopped detection.
+inline constexpr char FsDetectedText[] = "FS Detected";
+inline constexpr char ConnectedText[] = "Connected to a session";
+
 // Size of relayPlayerName: 15 characters and the terminator.
 inline constexpr std::size_t RelayPlayerNameSize = 16;
 // Size of playerName: 199 characters and the terminator.

@@ -25,8 +25,6 @@ constexpr double FullCircleDegrees = 360;
 constexpr double LongitudeFullCircle = 4294967296;
 constexpr double LatitudeFullCircle = 40007000;
 
-constexpr const char RefusedText[] = "Refused Connection as an Observer. No Multiplayer available.";
-
 std::uint32_t ReadU32(const std::uint8_t* bytes, std::size_t offset) {
     return static_cast<std::uint32_t>(bytes[offset]) |
            static_cast<std::uint32_t>(bytes[offset + 1]) << 8 |

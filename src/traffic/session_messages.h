@@ -28,6 +28,10 @@ struct PositionMessage {
     static constexpr std::size_t MinimumSize = 58;
 };
 
+// The box shown when the host refuses the relay (no owner, caption "Skyrelay", no icon).
+inline constexpr char RefusedText[] =
+    "Refused Connection as an Observer. No Multiplayer available.";
+
 // Aircraft at or below this ground speed (knots) are never relayed.
 inline constexpr float SpeedThreshold = 30.0f;
 

@@ -16,7 +16,7 @@ void OpenSharedTrafficBlock() {
         sharedMapping = plat::CreateNamedMapping(
             SharedBlockName, static_cast<std::uint32_t>(SharedBlockSize), &alreadyExisted);
         if (sharedMapping == nullptr)
-            plat::ShowAppMessageBox("No comunication file Mapping", plat::BoxIconExclamation);
+            plat::ShowAppMessageBox(NoMappingText, plat::BoxIconExclamation);
     }
     if (sharedMapping == nullptr)
         return;
@@ -31,7 +31,7 @@ void OpenSharedTrafficBlock() {
     }
     sharedView = view;
     if (sharedView == nullptr)
-        plat::ShowAppMessageBox("No comunication file view", plat::BoxIconExclamation);
+        plat::ShowAppMessageBox(NoViewText, plat::BoxIconExclamation);
 }
 
 void EmptyPicture() {

@@ -65,6 +65,10 @@ extern plat::Mapping sharedMapping;
 // (OpenSharedTrafficBlock sets it, ReleaseSharedTrafficBlock clears it).
 extern void* sharedView;
 
+// The boxes of OpenSharedTrafficBlock (exclamation icon, the application's caption).
+inline constexpr char NoMappingText[] = "No comunication file Mapping";
+inline constexpr char NoViewText[] = "No comunication file view";
+
 // Opens the existing "AIFile" mapping or creates a zero-filled one, and maps it. Shows "No
 // comunication file Mapping" when there is no mapping and "No comunication file view" when it
 // cannot be mapped or is smaller than the block; the relay goes on without a view in either case.

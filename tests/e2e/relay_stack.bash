@@ -181,21 +181,26 @@ EOF
 
 # Other readers see what skyrelay-aifile sees of the same blocks: read_aifile, the example in C,
 # with the counters, and the Python snippet of docs/shared-blocks.md, taken from the page as it
-# stands with its Windows mapping swapped for the POSIX object.
+# stands with the page's Linux copy_block in place of the Windows one; the snippet prints the same
+# lines as read_aifile, as the page says. Called while the picture no longer changes.
 check_other_readers() {
     local here
     here="$(dirname "${BASH_SOURCE[0]}")"
     "$bin/read_aifile" >"$work/read_aifile.out" || fail "read_aifile could not read"
-    python3 - "$here/../../docs/shared-blocks.md" "/dev/shm/${SKYRELAY_SHM_PREFIX}AIFile" \
-        >"$work/snippet.out" <<'EOF' || fail "the page's Python snippet"
+    python3 - "$here/../../docs/shared-blocks.md" >"$work/snippet.out" <<'EOF' ||
 import sys
 page = open(sys.argv[1]).read()
-snippet = page.split("<!-- read-aifile-python -->\n```python\n", 1)[1].split("```", 1)[0]
-windows = 'mmap.mmap(-1, SIZE, tagname="AIFile", access=mmap.ACCESS_READ)'
-assert snippet.count(windows) == 1, "the snippet no longer maps \"AIFile\" as expected"
-posix = f"mmap.mmap(__import__('os').open({sys.argv[2]!r}, 0), SIZE, access=mmap.ACCESS_READ)"
-exec(snippet.replace(windows, posix))
+def block(marker):
+    return page.split(f"<!-- {marker} -->\n```python\n", 1)[1].split("```", 1)[0]
+snippet, linux = block("read-aifile-python"), block("read-aifile-python-linux")
+call = 'data = copy_block("AIFile", SIZE)\n'
+assert snippet.count(call) == 1, "the snippet no longer copies \"AIFile\" as expected"
+definitions, reading = snippet.split(call)
+exec(definitions + linux + call + reading)
 EOF
+        fail "the page's Python snippet"
+    grep -v '^SkyrelayStats: ' "$work/read_aifile.out" | diff - "$work/snippet.out" >&2 ||
+        fail "the page's Python snippet does not print the lines read_aifile prints"
     "$bin/skyrelay-aifile" --json >"$work/aifile.json" || fail "skyrelay-aifile could not read"
     "$bin/skyrelay-aifile" --stats --json >"$work/stats.json" || fail "no counters"
     python3 "$here/readers_agree.py" "$work/read_aifile.out" "$work/aifile.json" \
