@@ -9,6 +9,7 @@
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_settings_store.h"
 #include "platform/fake/fake_shared_memory.h"
+#include "relay_process.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "shell/relay_app.h"
@@ -47,15 +48,7 @@ constexpr dp::DPID OwnNameSender = 90;
 constexpr dp::DPID NamelessSender = 91;
 
 std::vector<std::uint8_t> Position(std::uint32_t knots) {
-    std::vector<std::uint8_t> bytes(58, 0);
-    auto put = [&](std::size_t offset, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            bytes[offset + static_cast<std::size_t>(i)] =
-                static_cast<std::uint8_t>(value >> (8 * i));
-    };
-    put(0, PositionMessageType);
-    put(28, knots << 16);
-    return bytes;
+    return PositionAtSpeed(knots << 16);
 }
 
 std::vector<std::uint8_t> TypeOnly(std::uint32_t type) {
@@ -502,17 +495,7 @@ struct Oracle {
 // too small by another program or not, every hook of the oracle in place.
 void FreshProcess(Oracle& oracle, const std::string& usingSb, const std::string& manual,
                   bool noView) {
-    fake::ResetAll();
-    ResetRelayState();
-    ResetSchedulerState();
-    ResetJoinState();
-    ResetSettings();
-    ResetSimLinkState();
-    ResetSharedTrafficBlock();
-    ResetTrafficTable();
-    ResetDrainState();
-    ResetPumpState();
-    ResetRelayStats();
+    ResetRelayProcess();
     fake::SetProfileFile("Skyrelay.ini", "[Skyrelay]\r\nFSPath=C:\\FS2002\r\nUsingSB=" + usingSb +
                                              "\r\nManualConnect=" + manual + "\r\n");
     fake::SetModuleU32(0x3304, 0x19980005);

@@ -4,6 +4,7 @@
 #include "platform/fake/fake_directplay.h"
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_shared_memory.h"
+#include "relay_process.h"
 #include "simlink/sim_link.h"
 #include "state/relay_state.h"
 #include "traffic/pump.h"
@@ -23,15 +24,7 @@
 namespace {
 
 std::vector<std::uint8_t> Position(std::uint32_t rawGroundSpeed = 6553600) {
-    std::vector<std::uint8_t> bytes(58, 0);
-    auto put = [&](std::size_t offset, std::uint32_t value) {
-        for (int i = 0; i < 4; ++i)
-            bytes[offset + static_cast<std::size_t>(i)] =
-                static_cast<std::uint8_t>(value >> (8 * i));
-    };
-    put(0, PositionMessageType);
-    put(28, rawGroundSpeed);
-    return bytes;
+    return PositionAtSpeed(rawGroundSpeed);
 }
 
 std::string Hex(const void* data, std::size_t size) {

@@ -6,6 +6,7 @@
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_settings_store.h"
 #include "platform/fake/fake_shared_memory.h"
+#include "relay_process.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "shell/relay_app.h"
@@ -65,16 +66,7 @@ std::string StoredOption(const char* key) {
 class RelayShell : public ::testing::Test {
   protected:
     void SetUp() override {
-        fake::ResetAll();
-        ResetRelayState();
-        ResetSchedulerState();
-        ResetJoinState();
-        ResetSettings();
-        ResetSimLinkState();
-        ResetSharedTrafficBlock();
-        ResetTrafficTable();
-        ResetDrainState();
-        ResetPumpState();
+        ResetRelayProcess();
         fake::SetProfileFile(Settings, SettingsText("0", "0"));
         fake::SetProfileFile(SimConfig, "[MULTIPLAYER]\r\nPLAYER_NAME=Pilot\r\n");
     }

@@ -6,6 +6,7 @@
 #include "platform/fake/fake_messaging.h"
 #include "platform/fake/fake_settings_store.h"
 #include "platform/fake/fake_shared_memory.h"
+#include "relay_process.h"
 #include "session/scheduler.h"
 #include "session/session_join.h"
 #include "shell/relay_app.h"
@@ -192,17 +193,7 @@ struct Seen {
 
 // A fresh process with these settings and the simulator running.
 void FreshRelay(const std::string& settings) {
-    fake::ResetAll();
-    ResetRelayState();
-    ResetSchedulerState();
-    ResetJoinState();
-    ResetSettings();
-    ResetSimLinkState();
-    ResetSharedTrafficBlock();
-    ResetTrafficTable();
-    ResetDrainState();
-    ResetPumpState();
-    ResetRelayStats();
+    ResetRelayProcess();
     fake::SetProcessId(321);
     fake::SetProfileFile("Skyrelay.ini", settings);
     fake::AddWindow("UIPCMAIN");
