@@ -397,7 +397,7 @@ ok status=Connected to a session
 ok simagain
 ok status=
 ok stats=Z:${state//\//\\}\\$run_name\\restart.stats.json"
-restart_sentence='FS2002 was started again after Skyrelay found it; Skyrelay keeps talking to the old window: restart Skyrelay.'
+restart_sentence='Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 runs now, so it was started again after Skyrelay found it: restart Skyrelay.'
 if ! grep -qF "{\"diagnosis\":\"$restart_sentence\"" "$run_dir/restart.stats.json" ||
     ! grep -qF '"lastSendError":1400}' "$run_dir/restart.stats.json"; then
     echo "FAIL: the counters after the restart: $(cat "$run_dir/restart.stats.json" 2>/dev/null)"
