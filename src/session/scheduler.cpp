@@ -103,9 +103,7 @@ void OnDetectTimer() {
         SimLinkResult result = SimLinkResult::Ok;
         SimLinkOpen(0, &result);
         if (result != SimLinkResult::Ok) {
-            bool sent = result == SimLinkResult::SendError || result == SimLinkResult::NoAnswer;
-            NoteLinkFailure(static_cast<std::int32_t>(result), sent ? simLink.lastSendError : 0,
-                            false);
+            NoteLinkFailure(static_cast<std::int32_t>(result), SimLinkSystemError(result), false);
             return;
         }
         relayState.simDetected = 1;

@@ -186,6 +186,12 @@ int SimLinkProcess(SimLinkResult* result) {
     return 1;
 }
 
+std::uint32_t SimLinkSystemError(SimLinkResult result) {
+    return result == SimLinkResult::SendError || result == SimLinkResult::NoAnswer
+               ? simLink.lastSendError
+               : 0;
+}
+
 void SimLinkClose() {
     simLink.moduleWindow = nullptr;
     simLink.requestMessage = 0;

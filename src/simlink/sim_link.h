@@ -119,6 +119,10 @@ int SimLinkWrite(std::uint32_t offset, std::uint32_t size, const void* source,
 // returns, whatever the outcome.
 int SimLinkProcess(SimLinkResult* result);
 
+// The system error behind a failed step's result: the last batch's send error when its sends
+// failed or went unanswered, 0 for any other result (nothing was sent, or the module answered).
+std::uint32_t SimLinkSystemError(SimLinkResult result);
+
 // One more link failure: the first three only count; from the fourth on, every one empties the
 // main dialog's status line and stops the detection timer.
 void CountLinkFailure();

@@ -50,8 +50,6 @@ void PublishTraffic() {
         SimLinkWrite(TrafficOffset, sizeof entry, &entry, &lastExchangeResult);
         SimLinkProcess(&lastExchangeResult);
         NoteExchangeEnded();
-        const bool sent = lastExchangeResult == SimLinkResult::SendError ||
-                          lastExchangeResult == SimLinkResult::NoAnswer;
         if (lastExchangeResult == SimLinkResult::Ok) {
             ++relayStats.exchangesOk;
             NoteExchangeOk();
@@ -59,9 +57,7 @@ void PublishTraffic() {
             ++relayStats.exchangesFailed[static_cast<std::uint32_t>(lastExchangeResult) %
                                          RelayStatsResultCodes];
             NoteLinkFailure(static_cast<std::int32_t>(lastExchangeResult),
-                            sent ? simLink.lastSendError : 0, true);
-            // A failure without a failed send of its own has no system error of its own.
-            relayStats.lastSendError = sent ? simLink.lastSendError : 0;
+                            SimLinkSystemError(lastExchangeResult), true);
         }
         relayStats.lastExchangeResult = static_cast<std::int32_t>(lastExchangeResult);
     }

@@ -196,8 +196,10 @@ void NoteLinkFailure(std::int32_t result, std::uint32_t systemError, bool exchan
     relayStats.linkLastResult = result;
     relayStats.linkLastSystemError = systemError;
     relayStats.linkLastFailureMs = plat::MonotonicMilliseconds();
-    if (exchange)
-        SetLinkState(RelayLinkFailing);
+    if (!exchange)
+        return;
+    relayStats.lastSendError = systemError;
+    SetLinkState(RelayLinkFailing);
 }
 
 void NoteLinkStopped() {

@@ -229,8 +229,9 @@ void NoteTimer(unsigned timerId, bool running);
 void NoteLinkFound();
 
 // A link operation failed with `result` (a SimLinkResult) and the send's system error (0 when
-// none was sent or it was answered). An exchange of traffic (`exchange`) makes the link failing;
-// a failed open while looking for the simulator only records the failure.
+// none was sent or it was answered). An exchange of traffic (`exchange`) makes the link failing
+// and is the exchanges' last send error; a failed open while looking for the simulator only
+// records the failure.
 void NoteLinkFailure(std::int32_t result, std::uint32_t systemError, bool exchange);
 
 // The relay stopped looking for the simulator after a failure; it counts only while the link was

@@ -10,10 +10,6 @@ namespace {
 
 constexpr std::size_t HeaderSize = offsetof(RelayStats, processId);
 
-// What a send to the simulator's window fails with, as the system reports it.
-constexpr std::uint32_t ErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
-constexpr std::uint32_t ErrorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
-
 std::string Number(std::uint64_t value) {
     return std::to_string(value);
 }
@@ -327,13 +323,13 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                                      : ClaimKind::NotLookingForSimulator};
     const auto result = static_cast<SimLinkResult>(s.linkLastResult);
     const bool denied =
-        result == SimLinkResult::SendError && s.linkLastSystemError == ErrorAccessDenied;
+        result == SimLinkResult::SendError && s.linkLastSystemError == SendErrorAccessDenied;
 
     // While the exchanges fail at once for a cause the relay knows (the window gone, the rights),
     // the wait is only their retries: the cause is what to say.
     const bool knownCause = s.linkState == RelayLinkFailing &&
                             (denied || (result == SimLinkResult::SendError &&
-                                        s.linkLastSystemError == ErrorInvalidWindowHandle));
+                                        s.linkLastSystemError == SendErrorInvalidWindowHandle));
     if (s.waitSinceMs != 0 && !knownCause) {
         // Nothing updates the block while the relay waits: the reader's clock tells how long.
         std::string waited =
@@ -392,7 +388,7 @@ Diagnosis Diagnose(const RelayStats* stats, bool live, std::uint64_t updateAgeMs
                        "administrator), so FS2002 refuses the traffic: start both the same way.",
                        {{ClaimKind::RightsDiffer}});
         if (result == SimLinkResult::SendError &&
-            s.linkLastSystemError == ErrorInvalidWindowHandle) {
+            s.linkLastSystemError == SendErrorInvalidWindowHandle) {
             if (window == SimulatorWindow::Present)
                 return say("sim-window-gone",
                            "Traffic stops: the FS2002 window Skyrelay found is gone, and an FS2002 "

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+// What a send to the simulator's window fails with, as the system reports it.
+inline constexpr std::uint32_t SendErrorAccessDenied = 5;           // ERROR_ACCESS_DENIED
+inline constexpr std::uint32_t SendErrorInvalidWindowHandle = 1400; // ERROR_INVALID_WINDOW_HANDLE
+
 struct RelayStatsReading {
     bool valid = false;  // the bytes hold a block of this layout
     std::string refusal; // why they do not, when not valid

@@ -78,7 +78,8 @@ StatsRead ReadStats(const std::string& name) {
     // The window the relay found is gone: whether another is there tells a simulator started
     // again from one that was closed or crashed.
     const RelayStats& stats = read.reading.stats;
-    if (stats.linkState == RelayLinkFailing && stats.linkLastSystemError == 1400)
+    if (stats.linkState == RelayLinkFailing &&
+        stats.linkLastSystemError == SendErrorInvalidWindowHandle)
         read.context.simulatorWindow =
             aifile::SimulatorWindowThere() ? SimulatorWindow::Present : SimulatorWindow::Absent;
     return read;

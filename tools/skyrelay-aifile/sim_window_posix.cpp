@@ -2,7 +2,8 @@
 // window is there when its socket takes a connection.
 #include "skyrelay-aifile/sim_window.h"
 
-#include <cstdlib>
+#include "platform/posix/window_messages.h"
+
 #include <cstring>
 #include <string>
 
@@ -13,16 +14,8 @@
 namespace aifile {
 namespace {
 
-std::string RuntimeDir() {
-    if (const char* dir = std::getenv("SKYRELAY_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
-        return dir;
-    if (const char* dir = std::getenv("XDG_RUNTIME_DIR"); dir != nullptr && *dir != '\0')
-        return std::string(dir) + "/skyrelay";
-    return "/tmp/skyrelay-" + std::to_string(getuid());
-}
-
 bool ClassWindowThere(const char* className) {
-    std::string path = RuntimeDir() + "/" + className + ".window";
+    std::string path = posix::WindowSocketPath(className);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.size() >= sizeof address.sun_path)
